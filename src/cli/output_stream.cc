@@ -1,0 +1,239 @@
+#include "cli/output_stream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace quillantrex {
+
+namespace {
+
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+
+// Writes or reads exactly n bytes at `offset`; false on any failure,
+// including a short read (the file no longer holds what we wrote).
+bool write_at(int fd, const char* data, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    ssize_t done = ::pwrite(fd, data, n, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    n -= static_cast<std::size_t>(done);
+    offset += static_cast<std::uint64_t>(done);
+  }
+  return true;
+}
+
+bool read_at(int fd, char* data, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    ssize_t done = ::pread(fd, data, n, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    n -= static_cast<std::size_t>(done);
+    offset += static_cast<std::uint64_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+OutputStream::OutputStream(int fd, std::size_t buffer_size)
+    : fd_(fd), buf_(std::max<std::size_t>(buffer_size, 2)) {}
+
+OutputStream::~OutputStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void OutputStream::flush() {
+  if (dirty_hi_ > dirty_lo_ &&
+      !write_at(fd_, buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
+    failed_ = true;
+  }
+  dirty_lo_ = dirty_hi_ = 0;
+}
+
+void OutputStream::move_window(std::uint64_t offset, bool backward) {
+  flush();
+  const std::uint64_t cap = buf_.size();
+  // Keep an eighth of the window on the side we came from, so that a short
+  // step the other way does not move the window straight back.
+  std::uint64_t margin = cap / 8;
+  std::uint64_t base;
+  if (backward) {
+    base = offset + 1 + margin > cap ? offset + 1 + margin - cap : 0;
+  } else {
+    base = offset > margin ? offset - margin : 0;
+  }
+  std::uint64_t end = std::min(file_len_, base + cap);
+  std::size_t len = end > base ? static_cast<std::size_t>(end - base) : 0;
+
+  // Reuse what the old window holds of the new one; read the rest.
+  std::uint64_t old_lo = base_, old_hi = base_ + len_;
+  std::uint64_t keep_lo = std::max(base, old_lo), keep_hi = std::min(end, old_hi);
+  if (keep_lo < keep_hi) {
+    std::memmove(buf_.data() + (keep_lo - base), buf_.data() + (keep_lo - old_lo),
+                 static_cast<std::size_t>(keep_hi - keep_lo));
+  } else {
+    keep_lo = keep_hi = end;
+  }
+  if (keep_lo > base && !read_at(fd_, buf_.data(), static_cast<std::size_t>(keep_lo - base), base))
+    failed_ = true;
+  if (end > keep_hi && !read_at(fd_, buf_.data() + (keep_hi - base),
+                                static_cast<std::size_t>(end - keep_hi), keep_hi))
+    failed_ = true;
+  base_ = base;
+  len_ = len;
+}
+
+void OutputStream::touch(std::size_t i, std::size_t k) {
+  if (dirty_hi_ == dirty_lo_) {
+    dirty_lo_ = i;
+    dirty_hi_ = i + k;
+  } else {
+    dirty_lo_ = std::min(dirty_lo_, i);
+    dirty_hi_ = std::max(dirty_hi_, i + k);
+  }
+  pos_ = base_ + i + k;
+  if (i + k > len_) len_ = i + k;
+  if (pos_ > file_len_) file_len_ = pos_;
+}
+
+void OutputStream::put_bytes(const char* data, std::size_t n) {
+  while (n > 0) {
+    if (pos_ < base_ || pos_ >= base_ + buf_.size()) move_window(pos_, false);
+    std::size_t i = static_cast<std::size_t>(pos_ - base_);
+    std::size_t k = std::min(n, buf_.size() - i);
+    std::memcpy(buf_.data() + i, data, k);
+    touch(i, k);
+    data += k;
+    n -= k;
+  }
+}
+
+char OutputStream::byte_at(std::uint64_t offset) {
+  if (offset < base_ || offset >= base_ + len_) move_window(offset, offset < base_);
+  if (offset < base_ || offset >= base_ + len_) return 0;  // read back failed
+  return buf_[static_cast<std::size_t>(offset - base_)];
+}
+
+int OutputStream::get() {
+  if (pos_ >= file_len_) return -1;
+  return static_cast<unsigned char>(byte_at(pos_++));
+}
+
+void OutputStream::write_char(int c) {
+  if (c == LF) {
+    put_bytes("\r\n", 2);
+  } else {
+    char b = static_cast<char>(c);
+    put_bytes(&b, 1);
+  }
+}
+
+void OutputStream::write_text(std::string_view text) {
+  // Plain stretches go in bulk; each line break becomes CR LF.
+  while (!text.empty()) {
+    std::size_t lf = text.find(LF);
+    std::size_t n = lf == std::string_view::npos ? text.size() : lf;
+    put_bytes(text.data(), n);
+    if (lf == std::string_view::npos) return;
+    put_bytes("\r\n", 2);
+    text.remove_prefix(n + 1);
+  }
+}
+
+void OutputStream::write_format(std::string_view format, std::string_view text) {
+  std::size_t at = format.find("%s");
+  if (at == std::string_view::npos) {
+    write_text(format);
+    return;
+  }
+  write_text(format.substr(0, at));
+  write_text(text);
+  write_text(format.substr(at + 2));
+}
+
+bool OutputStream::step_back(std::size_t n) {
+  for (; n > 0; --n) {
+    if (pos_ == 0) return false;
+    --pos_;
+    // Content never puts an LF byte into the page: every LF is the second
+    // half of a stored line break, so the CR before it goes with it.
+    if (pos_ > 0 && byte_at(pos_) == LF && byte_at(pos_ - 1) == CR) --pos_;
+  }
+  return true;
+}
+
+int OutputStream::read_char() {
+  int c = get();
+  if (c == CR && pos_ < file_len_ && byte_at(pos_) == LF) {
+    ++pos_;
+    return LF;
+  }
+  return c;
+}
+
+void OutputStream::copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+  if (from == to || n == 0) {
+    pos_ = to + n;
+    return;
+  }
+  // Fast path: both ranges inside the window.
+  if (from >= base_ && from + n <= base_ + len_ && to >= base_ && to + n <= base_ + buf_.size() &&
+      to <= base_ + len_) {
+    std::size_t src = static_cast<std::size_t>(from - base_);
+    std::size_t dst = static_cast<std::size_t>(to - base_);
+    std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
+    touch(dst, static_cast<std::size_t>(n));
+    return;
+  }
+  // Chunked through a scratch buffer the size of the window, walking from
+  // the end when the target lies after the source so overlaps stay intact.
+  if (scratch_.empty()) scratch_.resize(buf_.size());
+  const std::uint64_t chunk = scratch_.size();
+  std::uint64_t done = 0;
+  while (done < n) {
+    std::uint64_t k = std::min(chunk, n - done);
+    std::uint64_t off = to > from ? n - done - k : done;
+    for (std::uint64_t j = 0; j < k;) {
+      std::uint64_t at = from + off + j;
+      byte_at(at);  // brings `at` into the window
+      if (at < base_ || at >= base_ + len_) {
+        failed_ = true;
+        return;
+      }
+      std::size_t i = static_cast<std::size_t>(at - base_);
+      std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(k - j, len_ - i));
+      std::memcpy(scratch_.data() + j, buf_.data() + i, take);
+      j += take;
+    }
+    pos_ = to + off;
+    put_bytes(scratch_.data(), static_cast<std::size_t>(k));
+    done += k;
+  }
+  pos_ = to + n;
+}
+
+bool OutputStream::close() {
+  flush();
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) failed_ = true;
+  return !failed_;
+}
+
+std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  return std::make_unique<OutputStream>(fd, buffer_size);
+}
+
+}  // namespace quillantrex

@@ -1,0 +1,147 @@
+#include "cli/source_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillantrex {
+
+namespace {
+
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+constexpr char CTRL_Z = '\x1A';
+
+// Bytes kept in front of the read position across refills: enough for
+// step_back to retrace a few characters, CR LF pairs included, even when a
+// pair straddles two fills.
+constexpr std::size_t HISTORY = 64;
+
+}  // namespace
+
+SourceStream::SourceStream(int fd, std::size_t buffer_size)
+    : fd_(fd), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
+
+SourceStream::~SourceStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// Makes at least one more byte available after pos_, keeping HISTORY bytes
+// before it. False at the end of the file or on an error.
+bool SourceStream::fill() {
+  if (file_done_) return false;
+  if (len_ == buf_.size()) {
+    std::size_t keep = pos_ < HISTORY ? pos_ : HISTORY;
+    std::size_t drop = pos_ - keep;
+    std::memmove(buf_.data(), buf_.data() + drop, len_ - drop);
+    len_ -= drop;
+    pos_ -= drop;
+    base_ += drop;
+  }
+  for (;;) {
+    ssize_t got = ::read(fd_, buf_.data() + len_, buf_.size() - len_);
+    if (got > 0) {
+      len_ += static_cast<std::size_t>(got);
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) failed_ = true;
+    file_done_ = true;
+    return false;
+  }
+}
+
+int SourceStream::read_char() {
+  if (at_end_) return END_OF_INPUT;
+  if (pos_ == len_ && !fill()) {
+    at_end_ = true;
+    return END_OF_INPUT;
+  }
+  char c = buf_[pos_];
+  if (c == CTRL_Z) {
+    at_end_ = true;
+    return END_OF_INPUT;
+  }
+  ++pos_;
+  if (c == CR) {
+    if (pos_ == len_) fill();
+    if (pos_ < len_ && buf_[pos_] == LF) {
+      ++pos_;
+      return LF;
+    }
+  }
+  return static_cast<unsigned char>(c);
+}
+
+bool SourceStream::read_line(char* buffer, std::size_t size) {
+  std::size_t n = 0;
+  while (n + 1 < size) {
+    int c = read_char();
+    if (c == END_OF_INPUT) break;
+    buffer[n++] = static_cast<char>(c);
+    if (c == LF) break;
+  }
+  if (size > 0) buffer[n] = '\0';
+  return n > 0;
+}
+
+bool SourceStream::rewind() {
+  if (base_ != 0) {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+      // A pipe that has moved on: what it gave is gone, so is the export.
+      failed_ = true;
+      at_end_ = true;
+      return false;
+    }
+    base_ = 0;
+    len_ = 0;
+    file_done_ = false;
+  }
+  pos_ = 0;
+  at_end_ = false;
+  return true;
+}
+
+bool SourceStream::step_back(std::size_t n) {
+  if (at_end_) return true;
+  for (; n > 0; --n) {
+    if (pos_ == 0) return false;
+    // A line break stored as CR LF reads as one character; a CR just before
+    // an LF is always part of it, because reading a CR takes the LF along.
+    std::size_t width = (buf_[pos_ - 1] == LF && pos_ >= 2 && buf_[pos_ - 2] == CR) ? 2 : 1;
+    pos_ -= width;
+  }
+  return true;
+}
+
+std::string_view SourceStream::buffered() {
+  if (at_end_) return {};
+  if (pos_ == len_ && !fill()) return {};
+  return std::string_view(buf_.data() + pos_, len_ - pos_);
+}
+
+bool SourceStream::same_file_as(const std::string& name) const {
+  struct stat mine, theirs;
+  return ::fstat(fd_, &mine) == 0 && ::stat(name.c_str(), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
+std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
+  if (name.empty()) return nullptr;
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<SourceStream>(fd, buffer_size);
+}
+
+}  // namespace quillantrex

@@ -1,0 +1,82 @@
+// The export, read as text: CR LF and a lone LF are one line break, Ctrl-Z
+// ends the text, every other byte (0xFF included) is a character.
+#ifndef QUILLANTREX_CLI_SOURCE_STREAM_H_
+#define QUILLANTREX_CLI_SOURCE_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillantrex {
+
+// Returned by read_char() at the end of the text; distinct from all 256
+// characters.
+inline constexpr int END_OF_INPUT = -1;
+
+inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 256 * 1024;
+
+class SourceStream {
+ public:
+  // Takes ownership of `fd`. `buffer_size` is a tuning knob for tests; the
+  // stream keeps a little history beyond it so that step_back never needs
+  // the file again.
+  explicit SourceStream(int fd, std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);
+  ~SourceStream();
+  SourceStream(const SourceStream&) = delete;
+  SourceStream& operator=(const SourceStream&) = delete;
+
+  // Next character, or END_OF_INPUT at the end of the text or on a read
+  // error (see failed()).
+  int read_char();
+
+  // Reads up to size - 1 characters, stopping after the first line break;
+  // terminates the buffer. False when not even one character could be read.
+  bool read_line(char* buffer, std::size_t size);
+
+  // Back to the start of the text. Works on a pipe as long as the stream has
+  // not yet let go of the file's first bytes, which is always the case after
+  // the first-line check with the default buffer. False when impossible.
+  bool rewind();
+
+  // Moves back n characters, so that the next read_char() yields them again
+  // (a line break read from CR LF included). Only the last few characters
+  // can be retraced; after END_OF_INPUT it does nothing. False if refused.
+  bool step_back(std::size_t n = 1);
+
+  // The bytes buffered ahead of the read position, refilling if none are.
+  // Empty at the end of the text. Lets the scan copy plain runs in bulk:
+  // only bytes before the first CR, LF or Ctrl-Z may be passed to skip().
+  std::string_view buffered();
+  void skip(std::size_t n) { pos_ += n; }
+
+  // Whether `name` is this very file (same device and inode), through links
+  // or another spelling of the path.
+  bool same_file_as(const std::string& name) const;
+
+  // True once a read of the file failed (as opposed to ending).
+  bool failed() const { return failed_; }
+
+ private:
+  bool fill();
+
+  int fd_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;       // read position in buf_
+  std::size_t len_ = 0;       // valid bytes in buf_
+  std::uint64_t base_ = 0;    // file offset of buf_[0]
+  bool at_end_ = false;       // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
+  bool file_done_ = false;    // the file itself has no more bytes
+  bool failed_ = false;
+};
+
+// Opens `name` for reading. Refuses directories, which Linux lets one open.
+// On failure returns null.
+std::unique_ptr<SourceStream> open_source(const std::string& name,
+                                          std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CLI_SOURCE_STREAM_H_

@@ -1,0 +1,17 @@
+// Turns the export into the page: head, one table row per line and one cell
+// per field, e-mail links, then the closing of the table and the foot.
+#ifndef QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
+#define QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
+
+namespace quillantrex {
+
+class SourceStream;
+class OutputStream;
+
+// Writes the whole page to `output`, which must be empty. Reads `source` from
+// its start wherever it stands. Failures are left in the streams' failed().
+void convert_table(SourceStream& source, OutputStream& output);
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CONVERT_PAGE_CONVERSION_H_

@@ -1,0 +1,156 @@
+// The two text streams on their own: characters, line breaks and stepping
+// back, across buffer edges.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/output_stream.h"
+#include "cli/source_stream.h"
+#include "test_support.h"
+
+namespace quillantrex::testing {
+namespace {
+
+std::vector<int> read_all(SourceStream& s) {
+  std::vector<int> out;
+  for (int c = s.read_char(); c != END_OF_INPUT; c = s.read_char()) out.push_back(c);
+  return out;
+}
+
+TEST(SourceStream, TextSemanticsAtEveryBufferSize) {
+  TempDir dir;
+  write_file(dir / "s", "a\r\nb\rc\n\r\r\n\xFF\x1A" "after");
+  const std::vector<int> expected = {'a', '\n', 'b', '\r', 'c', '\n', '\r', '\n', 0xFF};
+  for (std::size_t size = 1; size <= 12; ++size) {
+    SCOPED_TRACE(size);
+    auto s = open_source(dir / "s", size);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(read_all(*s), expected);
+    EXPECT_EQ(s->read_char(), END_OF_INPUT);  // Ctrl-Z stays the end
+    EXPECT_FALSE(s->failed());
+  }
+}
+
+// Every character, line breaks from CR LF included, can be read again after
+// one step back, wherever the buffer edges fall.
+TEST(SourceStream, StepBackRetracesEachCharacter) {
+  TempDir dir;
+  write_file(dir / "s", "x\r\ny\nz\r\r\n\rw");
+  const std::vector<int> expected = {'x', '\n', 'y', '\n', 'z', '\r', '\n', '\r', 'w'};
+  for (std::size_t size = 1; size <= 12; ++size) {
+    SCOPED_TRACE(size);
+    auto s = open_source(dir / "s", size);
+    std::vector<int> got;
+    for (int c = s->read_char(); c != END_OF_INPUT; c = s->read_char()) {
+      ASSERT_TRUE(s->step_back(1));
+      ASSERT_EQ(s->read_char(), c);
+      got.push_back(c);
+    }
+    EXPECT_EQ(got, expected);
+    // Two back, over a CR LF pair and the character before it.
+    ASSERT_TRUE(s->rewind());
+    s->read_char(), s->read_char(), s->read_char();  // x, \n, y
+    ASSERT_TRUE(s->step_back(2));
+    EXPECT_EQ(s->read_char(), '\n');
+  }
+}
+
+TEST(SourceStream, ReadLineStopsAtLineBreakOrCapacity) {
+  TempDir dir;
+  write_file(dir / "s", "ab\r\ncd");
+  auto s = open_source(dir / "s");
+  char line[8];
+  ASSERT_TRUE(s->read_line(line, sizeof line));
+  EXPECT_STREQ(line, "ab\n");
+  write_file(dir / "long", std::string(2000, 'q'));
+  auto l = open_source(dir / "long");
+  char big[1024];
+  ASSERT_TRUE(l->read_line(big, sizeof big));
+  EXPECT_EQ(std::string(big).size(), 1023u);
+  write_file(dir / "empty", "\x1A" "text");
+  auto e = open_source(dir / "empty");
+  EXPECT_FALSE(e->read_line(big, sizeof big));
+}
+
+TEST(SourceStream, RewindOnAPipeAfterTheFirstLine) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "head\nbody", 9), 9);
+  ::close(fds[1]);
+  SourceStream s(fds[0]);
+  char line[1024];
+  ASSERT_TRUE(s.read_line(line, sizeof line));
+  ASSERT_TRUE(s.rewind());
+  EXPECT_EQ(read_all(s), (std::vector<int>{'h', 'e', 'a', 'd', '\n', 'b', 'o', 'd', 'y'}));
+}
+
+TEST(SourceStream, ReadErrorIsEndOfInputAndReported) {
+  SourceStream s(::open("/", O_RDONLY | O_DIRECTORY));
+  EXPECT_EQ(s.read_char(), END_OF_INPUT);
+  EXPECT_TRUE(s.failed());
+  EXPECT_FALSE(open_source("/"));
+  EXPECT_FALSE(open_source(""));
+}
+
+// Writing, stepping back past the part still in memory, reading back and
+// overwriting, with a window of a few bytes.
+TEST(OutputStream, StepBackReachesIntoTheFile) {
+  for (std::size_t window : {2u, 3u, 5u, 64u, 4096u}) {
+    SCOPED_TRACE(window);
+    TempDir dir;
+    auto out = create_output(dir / "p", window);
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "row" + std::to_string(i) + "\n";
+    out->write_text(text);
+    // Back over "row39\n" and "8\n" of row 38: 8 characters, 10 bytes.
+    ASSERT_TRUE(out->step_back(8));
+    EXPECT_EQ(out->read_char(), '8');
+    EXPECT_EQ(out->read_char(), '\n');
+    ASSERT_TRUE(out->step_back(2));
+    out->write_text("X\nY");
+    EXPECT_FALSE(out->step_back(1000));  // stops at the start
+    EXPECT_EQ(out->read_char(), 'r');
+    EXPECT_EQ(out->read_char(), 'o');
+    ASSERT_TRUE(out->close());
+    std::string expected = text.substr(0, text.size() - 8) + "X\nY" + "ow39\n";
+    EXPECT_EQ(from_crlf(read_file(dir / "p")), expected);
+  }
+}
+
+// A step of ten characters over one line break moves back eleven bytes, and
+// text beyond the last write stays.
+TEST(OutputStream, StepBackCountsLineBreaksAsOneCharacter) {
+  TempDir dir;
+  auto out = create_output(dir / "p", 4);
+  out->write_text("<tr>\n<td>\xFF");
+  out->step_back(10);
+  out->write_text("ab");
+  ASSERT_TRUE(out->close());
+  EXPECT_EQ(read_file(dir / "p"), "abr>\r\n<td>\xFF");
+}
+
+TEST(OutputStream, CopyOverlappingRangesAcrossTheWindow) {
+  for (std::size_t window : {2u, 7u, 4096u}) {
+    SCOPED_TRACE(window);
+    TempDir dir;
+    auto out = create_output(dir / "p", window);
+    out->write_text("0123456789abcdef");
+    out->copy(2, 5, 8);   // forward, overlapping
+    out->copy(0, 16, 4);  // to the end
+    out->copy(9, 1, 3);   // backward, overlapping the shifted text
+    ASSERT_TRUE(out->close());
+    EXPECT_EQ(read_file(dir / "p"), "0678423456789def0123");
+  }
+}
+
+TEST(OutputStream, WriteFailureIsReportedAtClose) {
+  OutputStream out(::open("/dev/full", O_RDWR), 8);
+  out.write_text("more than one window of text");
+  EXPECT_FALSE(out.close());
+}
+
+}  // namespace
+}  // namespace quillantrex::testing
