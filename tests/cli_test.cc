@@ -71,7 +71,9 @@ TEST(Tool, SourceThatCannotBeOpened) {
 
 TEST(Tool, EmptySourceLeavesAnEmptyPage) {
   TempDir dir;
-  for (const char* text : {"", "\x1A" "ignored"}) {
+  for (const char* text : {"",
+                           "\x1A"
+                           "ignored"}) {
     write_file(dir / "e.csv", text);
     write_file(dir / "carnet.htm", "old page");
     RunResult r = run_tool_process(dir.path(), {"e.csv"});
@@ -102,7 +104,8 @@ TEST(Tool, DestinationThatCannotBeOpened) {
   ::mkdir((dir / "carnet.htm").c_str(), 0755);
   RunResult r = run_tool_process(dir.path(), {"c.csv"});
   EXPECT_EQ(r.status, kFailed);
-  EXPECT_EQ(r.console, kBanner + "c.csv -> Error while accessing the destination file: carnet.htm\n");
+  EXPECT_EQ(r.console,
+            kBanner + "c.csv -> Error while accessing the destination file: carnet.htm\n");
 }
 
 TEST(Tool, WriteFailureIsNotSuccess) {

@@ -66,8 +66,7 @@ TEST(Conversion, RowsCellsAndQuotes) {
 TEST(Conversion, MailLinks) {
   using namespace std::string_literals;
   expect_cases({
-      {"the typical export",
-       "Nom;Adresse\nJean Dupont;abcd@ex.fr\n",
+      {"the typical export", "Nom;Adresse\nJean Dupont;abcd@ex.fr\n",
        "Nom</td>\n<td>Adresse</td>\n</tr>\n<tr>\n<td>Jean Dupont</td>\n"
        "<td><a href=\"mailto:abcd@ex.fr\">abcd@ex.fr</a><br></td>\n</tr>\n"},
       {"address followed by a semicolon", "a@b.fr;x",
@@ -87,12 +86,16 @@ TEST(Conversion, MailLinks) {
       {"cell starting with an at sign", "@x;", "<a href=\"mailto:@x\">@x</a></td>\n<td>"},
       {"address ending the export", "a;b@c", "a</td>\n<td><a href=\"mailto:b@c\">b@c</a>"},
       {"short address ending the export", "@", "<a href=\"mailto:@\">@</a>"},
-      {"address ending at CR LF", "a@b\r\nc", "<a href=\"mailto:a@b\">a@b</a><br></td>\n</tr>\n<tr>\n<td>c"},
+      {"address ending at CR LF", "a@b\r\nc",
+       "<a href=\"mailto:a@b\">a@b</a><br></td>\n</tr>\n<tr>\n<td>c"},
       {"quotes, tags, tab and CR belong to the address", "a@\"b<c>\td\re\";",
        "<a href=\"mailto:a@\"b<c>\td\re\"\">a@\"b<c>\td\re\"</a></td>\n<td>"},
       {"NUL inside an address", "a\0b@c\0d"s, "<a href=\"mailto:a\0b@c\0d\">a\0b@c\0d</a>"s},
       {"0xFF inside an address", "\xFF@\xFF", "<a href=\"mailto:\xFF@\xFF\">\xFF@\xFF</a>"},
-      {"Ctrl-Z ends an address", "a@b\x1A" "c", "<a href=\"mailto:a@b\">a@b</a>"},
+      {"Ctrl-Z ends an address",
+       "a@b\x1A"
+       "c",
+       "<a href=\"mailto:a@b\">a@b</a>"},
       {"at sign after a link's terminator", "a@b @c",
        "<a href=\"mailto:a@b\">a@b</a> <a href=\"mailto:@c\">@c</a>"},
   });
@@ -109,7 +112,8 @@ TEST(Conversion, LongAddressWithSmallBuffers) {
   std::string text = "n;" + address + "\nz";
   EXPECT_EQ(table_body(convert_bytes(text, 16, 64)), expected);
   EXPECT_EQ(table_body(convert_bytes(text, 3, 5)), expected);
-  EXPECT_EQ(table_body(convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER)), expected);
+  EXPECT_EQ(table_body(convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER)),
+            expected);
 }
 
 // What the scan takes as structure: ";" and line breaks outside quotes and

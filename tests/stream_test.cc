@@ -22,7 +22,9 @@ std::vector<int> read_all(SourceStream& s) {
 
 TEST(SourceStream, TextSemanticsAtEveryBufferSize) {
   TempDir dir;
-  write_file(dir / "s", "a\r\nb\rc\n\r\r\n\xFF\x1A" "after");
+  write_file(dir / "s",
+             "a\r\nb\rc\n\r\r\n\xFF\x1A"
+             "after");
   const std::vector<int> expected = {'a', '\n', 'b', '\r', 'c', '\n', '\r', '\n', 0xFF};
   for (std::size_t size = 1; size <= 12; ++size) {
     SCOPED_TRACE(size);
@@ -70,7 +72,9 @@ TEST(SourceStream, ReadLineStopsAtLineBreakOrCapacity) {
   char big[1024];
   ASSERT_TRUE(l->read_line(big, sizeof big));
   EXPECT_EQ(std::string(big).size(), 1023u);
-  write_file(dir / "empty", "\x1A" "text");
+  write_file(dir / "empty",
+             "\x1A"
+             "text");
   auto e = open_source(dir / "empty");
   EXPECT_FALSE(e->read_line(big, sizeof big));
 }

@@ -40,7 +40,9 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool file_exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 std::string from_crlf(const std::string& page) {
   std::string text;

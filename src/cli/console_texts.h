@@ -11,7 +11,8 @@ inline constexpr std::string_view BANNER =
     "Copyright (c) 2026 the Quillantrex developers"
     "\n-----------------\n\n";
 inline constexpr std::string_view PROMPT = "\nEnter filename to convert:\n";
-inline constexpr std::string_view SOURCE_ERROR_FORMAT = "Error while accessing the source file: %s\n";
+inline constexpr std::string_view SOURCE_ERROR_FORMAT =
+    "Error while accessing the source file: %s\n";
 inline constexpr std::string_view PROGRESS_FORMAT = "%s -> ";
 inline constexpr std::string_view DESTINATION_ERROR_FORMAT =
     "Error while accessing the destination file: %s\n";

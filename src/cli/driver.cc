@@ -15,7 +15,9 @@ namespace quillantrex {
 
 namespace {
 
-void say(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
+void say(std::FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
 
 void say_format(std::FILE* out, std::string_view format, std::string_view text) {
   std::size_t at = format.find("%s");

@@ -9,8 +9,7 @@ namespace quillantrex {
 
 // Runs the tool once. The prompt's answer is read from `in`, every message
 // goes to `out`. Returns 0 after a complete conversion, -1 otherwise.
-int run_tool(int argument_count, char** arguments, std::FILE* in = stdin,
-             std::FILE* out = stdout);
+int run_tool(int argument_count, char** arguments, std::FILE* in = stdin, std::FILE* out = stdout);
 
 }  // namespace quillantrex
 

@@ -1,3 +1,5 @@
 #include "cli/driver.h"
 
-int main(int argc, char** argv) { return quillantrex::run_tool(argc, argv); }
+int main(int argc, char** argv) {
+  return quillantrex::run_tool(argc, argv);
+}

@@ -64,11 +64,11 @@ class SourceStream {
 
   int fd_;
   std::vector<char> buf_;
-  std::size_t pos_ = 0;       // read position in buf_
-  std::size_t len_ = 0;       // valid bytes in buf_
-  std::uint64_t base_ = 0;    // file offset of buf_[0]
-  bool at_end_ = false;       // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
-  bool file_done_ = false;    // the file itself has no more bytes
+  std::size_t pos_ = 0;     // read position in buf_
+  std::size_t len_ = 0;     // valid bytes in buf_
+  std::uint64_t base_ = 0;  // file offset of buf_[0]
+  bool at_end_ = false;     // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
+  bool file_done_ = false;  // the file itself has no more bytes
   bool failed_ = false;
 };
 

@@ -13,7 +13,9 @@ namespace {
 
 // The page characters a link never reaches back over: the end of a tag, and
 // the separators that may stand in the page when quoted text put them there.
-bool is_link_stop(int c) { return c == '>' || c == ' ' || c == ';'; }
+bool is_link_stop(int c) {
+  return c == '>' || c == ' ' || c == ';';
+}
 
 bool is_address_terminator(int c) {
   return c == ' ' || c == ';' || c == '\n' || c == END_OF_INPUT;

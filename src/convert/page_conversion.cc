@@ -58,25 +58,39 @@ void convert_table(SourceStream& source, OutputStream& output) {
     last = source.read_char();
     if (quoted) {
       switch (last) {
-        case '"': quoted = false; break;
-        case '\n': output.write_text(CELL_LINE_BREAK); break;
+        case '"':
+          quoted = false;
+          break;
+        case '\n':
+          output.write_text(CELL_LINE_BREAK);
+          break;
         case END_OF_INPUT:
           output.write_char(END_FILLER);
           backstep = 1;
           break;
-        default: output.write_char(last);
+        default:
+          output.write_char(last);
       }
     } else {
       switch (last) {
-        case '"': quoted = true; break;
-        case '\n': output.write_text(ROW_BREAK); break;
-        case ';': output.write_text(CELL_BREAK); break;
-        case '@': write_mail_link(source, output, last); break;
+        case '"':
+          quoted = true;
+          break;
+        case '\n':
+          output.write_text(ROW_BREAK);
+          break;
+        case ';':
+          output.write_text(CELL_BREAK);
+          break;
+        case '@':
+          write_mail_link(source, output, last);
+          break;
         case END_OF_INPUT:
           output.write_char(END_FILLER);
           backstep = previous == '\n' ? CLOSE_BACKSTEP : 1;
           break;
-        default: output.write_char(last);
+        default:
+          output.write_char(last);
       }
     }
     previous = last;
