@@ -1,0 +1,99 @@
+#!/bin/sh
+# Builds the Debian package from the build folder and looks inside it. With
+# --install, and only in CI (CI=true) as root, it also installs the package
+# with dpkg, converts the example with the installed command, compares the
+# page with the one the freshly built tool makes, and removes the package.
+#
+# Usage: check_package.sh [--install] CPACK BUILD_DIR BUILT_TOOL EXAMPLE
+# Exit status 77 means skipped (the reason is printed).
+set -eu
+install=no
+if [ "$1" = --install ]; then
+  install=yes
+  shift
+fi
+cpack=$1 build=$2 built_tool=$3 example=$4
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+command -v dpkg-deb >/dev/null 2>&1 || skip "dpkg-deb not found: not a Debian system"
+
+work=$(mktemp -d)
+installed=no
+cleanup() {
+  if [ "$installed" = yes ]; then dpkg -r quillantrex >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack -G DEB"; }
+set -- "$work"/package/quillantrex_*.deb
+[ -f "$1" ] || fail "no quillantrex_*.deb in cpack's output"
+deb=$1
+echo "built $(basename "$deb")"
+
+for field in Package Version Maintainer Section Depends Description; do
+  value=$(dpkg-deb -f "$deb" "$field")
+  [ -n "$value" ] || fail "the package has no $field field"
+  echo "  $field: $(echo "$value" | head -n 1)"
+done
+contents=$(dpkg-deb -c "$deb")
+for file in ./usr/bin/quillantrex ./usr/share/man/man1/quillantrex.1; do
+  echo "$contents" | grep -q " $file\$" || fail "$file is not in the package"
+done
+
+[ $install = yes ] || exit 0
+[ "$(id -u)" = 0 ] || skip "installing the package needs root"
+[ "${CI:-}" = true ] || skip "installing the package only runs in CI (CI=true)"
+is_installed() {
+  [ "$(dpkg-query -W -f='${Status}' quillantrex 2>/dev/null)" = "install ok installed" ]
+}
+if is_installed; then
+  skip "quillantrex is already installed on this machine; leaving it alone"
+fi
+
+# Another package manager may hold the dpkg lock for a while.
+tries=0
+until dpkg -i "$deb" >"$work/dpkg.log" 2>&1; do
+  tries=$((tries + 1))
+  if grep -q "lock" "$work/dpkg.log" && [ $tries -lt 60 ]; then
+    sleep 5
+    continue
+  fi
+  cat "$work/dpkg.log"
+  fail "dpkg -i"
+done
+installed=yes
+echo "installed with dpkg -i"
+
+[ -x /usr/bin/quillantrex ] || fail "/usr/bin/quillantrex is missing after dpkg -i"
+if command -v man >/dev/null 2>&1; then
+  [ "$(man -w quillantrex 2>/dev/null)" = /usr/share/man/man1/quillantrex.1 ] ||
+    fail "man does not find the installed manual page"
+fi
+
+mkdir "$work/installed" "$work/built"
+(cd "$work/installed" && /usr/bin/quillantrex "$example" >console.txt) ||
+  fail "the installed quillantrex exited with status $?"
+grep -q '^Done!$' "$work/installed/console.txt" || fail "the installed quillantrex did not say Done!"
+(cd "$work/built" && "$built_tool" "$example" >console.txt) || fail "the built quillantrex failed"
+page=$work/installed/carnet.htm
+head -c 6 "$page" | grep -q '^<html>$' || fail "the page does not start with <html>"
+grep -q 'href="mailto:' "$page" || fail "the page has no e-mail link"
+cmp "$page" "$work/built/carnet.htm" || fail "the installed tool's page differs from the built tool's"
+echo "the installed quillantrex converted the example; the page is the expected one"
+
+dpkg -r quillantrex >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -r"; }
+installed=no
+! is_installed || fail "dpkg still lists quillantrex as installed after dpkg -r"
+[ ! -e /usr/bin/quillantrex ] || fail "/usr/bin/quillantrex is still there after dpkg -r"
+[ ! -e /usr/share/man/man1/quillantrex.1 ] || fail "the manual page is still there after dpkg -r"
+echo "removed with dpkg -r"
