@@ -1,11 +1,11 @@
 #include "convert/page_conversion.h"
 
-#include <array>
 #include <cstddef>
 #include <string_view>
 
 #include "cli/output_stream.h"
 #include "cli/source_stream.h"
+#include "convert/byte_scan.h"
 #include "convert/mail_link.h"
 #include "convert/page_texts.h"
 
@@ -13,25 +13,19 @@ namespace quillantrex {
 
 namespace {
 
-using ByteSet = std::array<bool, 256>;
-
-constexpr ByteSet byte_set(std::string_view bytes) {
-  ByteSet set{};
-  for (char c : bytes) set[static_cast<unsigned char>(c)] = true;
-  return set;
-}
-
-// Bytes that end a run of plain characters. CR and Ctrl-Z are here because
-// the source stream gives them their text meaning (CR LF, end of text).
-constexpr ByteSet PLAIN_STOPS = byte_set("\";@\n\r\x1A");
-constexpr ByteSet QUOTED_STOPS = byte_set("\"\n\r\x1A");
+// The texts written once per field and line, stored once and for all.
+constexpr auto ROW_BREAK_STORED = store_text<ROW_BREAK>();
+constexpr auto CELL_BREAK_STORED = store_text<CELL_BREAK>();
+constexpr auto CELL_LINE_BREAK_STORED = store_text<CELL_LINE_BREAK>();
 
 // Copies the plain characters ahead in the source buffer straight to the
-// page. Returns whether it copied any.
-bool copy_plain_run(SourceStream& source, OutputStream& output, const ByteSet& stops) {
+// page, up to the first of `Stops`. CR and Ctrl-Z are always among them
+// because the source stream gives them their text meaning (CR LF, end of
+// text). Returns whether it copied any.
+template <char... Stops>
+bool copy_plain_run(SourceStream& source, OutputStream& output) {
   std::string_view ahead = source.buffered();
-  std::size_t n = 0;
-  while (n < ahead.size() && !stops[static_cast<unsigned char>(ahead[n])]) ++n;
+  std::size_t n = span_until<Stops...>(ahead);
   if (n == 0) return false;
   output.write_plain(ahead.substr(0, n));
   source.skip(n);
@@ -54,7 +48,10 @@ void convert_table(SourceStream& source, OutputStream& output) {
   int previous = 0;
   int last = 0;
   while (last != END_OF_INPUT) {
-    if (copy_plain_run(source, output, quoted ? QUOTED_STOPS : PLAIN_STOPS)) previous = 0;
+    if (quoted ? copy_plain_run<'"', '\n', '\r', '\x1A'>(source, output)
+               : copy_plain_run<'"', ';', '@', '\n', '\r', '\x1A'>(source, output)) {
+      previous = 0;
+    }
     last = source.read_char();
     if (quoted) {
       switch (last) {
@@ -62,7 +59,7 @@ void convert_table(SourceStream& source, OutputStream& output) {
           quoted = false;
           break;
         case '\n':
-          output.write_text(CELL_LINE_BREAK);
+          output.write_stored(CELL_LINE_BREAK_STORED);
           break;
         case END_OF_INPUT:
           output.write_char(END_FILLER);
@@ -77,10 +74,10 @@ void convert_table(SourceStream& source, OutputStream& output) {
           quoted = true;
           break;
         case '\n':
-          output.write_text(ROW_BREAK);
+          output.write_stored(ROW_BREAK_STORED);
           break;
         case ';':
-          output.write_text(CELL_BREAK);
+          output.write_stored(CELL_BREAK_STORED);
           break;
         case '@':
           write_mail_link(source, output, last);
