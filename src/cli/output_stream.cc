@@ -167,18 +167,13 @@ int OutputStream::read_char() {
   return c;
 }
 
-void OutputStream::copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+void OutputStream::make_room() {
+  move_window(pos_, false);
+}
+
+void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
   if (from == to || n == 0) {
     pos_ = to + n;
-    return;
-  }
-  // Fast path: both ranges inside the window.
-  if (from >= base_ && from + n <= base_ + len_ && to >= base_ && to + n <= base_ + cap_ &&
-      to <= base_ + len_) {
-    std::size_t src = static_cast<std::size_t>(from - base_);
-    std::size_t dst = static_cast<std::size_t>(to - base_);
-    std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
-    wrote(dst, dst + static_cast<std::size_t>(n));
     return;
   }
   // Chunked through a scratch buffer the size of the window, walking from

@@ -83,22 +83,46 @@ class OutputStream {
   void seek_mark(std::uint64_t mark) { pos_ = mark; }
   // Copies the n bytes stored at `from` to `to` (the ranges may overlap) and
   // leaves the position just after the copy.
-  void copy(std::uint64_t from, std::uint64_t to, std::uint64_t n);
-  // The mark just after the last byte before the position that is one of
-  // `Stops`, or 0 if there is none. The position stays. A byte search, so
-  // only for text that holds no line break; a walk back over a long cell
-  // costs one pass over its bytes, wherever they are.
-  template <char... Stops>
-  std::uint64_t find_back() {
-    for (std::uint64_t at = pos_; at > 0; at = base_) {
-      if (!(base_ < at && at <= base_ + len_) && !load_before(at)) return 0;
-      const char* window = buf_.data();
-      for (std::size_t i = static_cast<std::size_t>(at - base_); i > 0; --i) {
-        char c = window[i - 1];
-        if (((c == Stops) || ...)) return base_ + i;
-      }
+  void copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+    // The link writer's copies are short and near the end of the page. Like
+    // a write, a copy may start past the end of the page; the caller fills
+    // the gap.
+    if (from >= base_ && to >= base_ && from + n <= base_ + len_ && to + n <= base_ + cap_) {
+      const std::size_t src = static_cast<std::size_t>(from - base_);
+      const std::size_t dst = static_cast<std::size_t>(to - base_);
+      std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
+      wrote(dst, dst + static_cast<std::size_t>(n));
+    } else {
+      copy_slow(from, to, n);
     }
-    return 0;
+  }
+  // Stored bytes that end at mark `at`, as many as the window holds (it is
+  // moved back when it holds none): for walking back through the page a
+  // window at a time. Empty at the start of the file or when the file cannot
+  // give its bytes back. The position stays.
+  std::string_view held_before(std::uint64_t at) {
+    if (!(base_ < at && at <= base_ + len_) && !load_before(at)) return {};
+    return std::string_view(buf_.data(), static_cast<std::size_t>(at - base_));
+  }
+
+  // Lets the page be appended to in place. When the position is at the end
+  // of the page, returns where to write and how many bytes fit there, at
+  // least `want` if the window is that large; commit(n) then takes the first
+  // n bytes written. Bytes written past those n are not part of the page.
+  // Elsewhere returns no room.
+  char* append_room(std::size_t want, std::size_t& room) {
+    std::uint64_t i = pos_ - base_;
+    if (i != len_ || file_len_ > pos_) {
+      room = 0;
+      return nullptr;
+    }
+    if (cap_ - len_ < want) make_room();
+    room = cap_ - len_;
+    return buf_.data() + len_;
+  }
+  void commit(std::size_t n) {
+    std::size_t i = static_cast<std::size_t>(pos_ - base_);
+    wrote(i, i + n);
   }
 
   // Writes out everything and closes the file. False if any write, read back
@@ -127,6 +151,10 @@ class OutputStream {
     pos_ = base_ + end;
   }
   void put_bytes_slow(const char* data, std::size_t n);
+  void copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t n);
+  // Moves the window forward so that it ends in free room after the
+  // position, which is at the end of the page.
+  void make_room();
   // Brings the byte before `at` into the window; false if the file could not
   // give it back.
   bool load_before(std::uint64_t at);

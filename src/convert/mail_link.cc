@@ -40,15 +40,26 @@ void copy_address(SourceStream& source, OutputStream& output, int& last) {
   }
 }
 
+// The mark just after the nearest stop before `at`, walking back through the
+// page a window at a time: the end of a tag, or a separator that quoted text
+// put in the page. 0 if there is none (or the page cannot be read back).
+std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
+  for (;;) {
+    std::string_view before = output.held_before(at);
+    if (before.empty()) return 0;
+    if (std::size_t n = span_through_last<'>', ' ', ';'>(before)) return at - before.size() + n;
+    at -= before.size();
+  }
+}
+
 }  // namespace
 
 void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
-  // The characters in front of the "@" are already in the page. Walk back to
-  // the stop: the end of a tag, or a separator that quoted text put in the
-  // page. A link's text never holds a line break, so from here on page
-  // positions are byte offsets.
+  // The characters in front of the "@" are already in the page; the link
+  // starts after the stop before them. A link's text never holds a line
+  // break, so from here on page positions are byte offsets.
   const std::uint64_t at_sign = output.mark();
-  const std::uint64_t start = output.find_back<'>', ' ', ';'>();
+  const std::uint64_t start = find_link_start(output, at_sign);
   const std::uint64_t address = start + LINK_START.size();
 
   // Move that first part of the address aside to make room for the opening
