@@ -101,22 +101,24 @@ class OutputStream {
   // window at a time. Empty at the start of the file or when the file cannot
   // give its bytes back. The position stays.
   std::string_view held_before(std::uint64_t at) {
-    if (!(base_ < at && at <= base_ + len_) && !load_before(at)) return {};
+    if (at == 0 || (!(base_ < at && at <= base_ + len_) && !load_before(at))) return {};
     return std::string_view(buf_.data(), static_cast<std::size_t>(at - base_));
   }
 
   // Lets the page be appended to in place. When the position is at the end
   // of the page, returns where to write and how many bytes fit there, at
-  // least `want` if the window is that large; commit(n) then takes the first
-  // n bytes written. Bytes written past those n are not part of the page.
-  // Elsewhere returns no room.
+  // least `want` if the window is twice that large; commit(n) then takes the
+  // first n bytes written. Bytes written past those n are not part of the
+  // page. Elsewhere returns no room.
   char* append_room(std::size_t want, std::size_t& room) {
     std::uint64_t i = pos_ - base_;
     if (i != len_ || file_len_ > pos_) {
       room = 0;
       return nullptr;
     }
-    if (cap_ - len_ < want) make_room();
+    // A window too small to ever give `want` is left where it is: moving it
+    // costs a write to the file.
+    if (cap_ - len_ < want && cap_ >= 2 * want) make_room();
     room = cap_ - len_;
     return buf_.data() + len_;
   }
