@@ -48,12 +48,14 @@ median() {
 convert() { "$tool" "$1"; }
 copy_page() { dd if=carnet.htm of=copy.htm bs=128K status=none; }
 
-# Peak resident memory of one conversion, in KiB.
-peak_kib() {
+# Peak resident memory of one conversion in KiB, then its user and system
+# CPU seconds.
+resources() {
   rm -f carnet.htm
-  /usr/bin/time -f %M -o rss.txt "$tool" "$1" >/dev/null
+  /usr/bin/time -f '%M %U %S' -o rss.txt "$tool" "$1" >/dev/null
   cat rss.txt
 }
+peak_kib() { resources "$1" | cut -d' ' -f1; }
 
 echo "tool: $tool"
 echo "machine: $(nproc) cores, $(uname -r)"
@@ -83,7 +85,8 @@ awk -v t="$t" -v d="$d" -v mb="$size_mb" 'BEGIN {
   printf "  ratio         %.2f x the copy\n", t / d }'
 
 small=$(peak_kib small.csv)
-big=$(peak_kib big.csv)
+read -r big user system < <(resources big.csv)
+echo "  one run's CPU time: user $user s, system $system s"
 echo "peak memory: 1 MB export $small KiB, $size_mb MB export $big KiB," \
   "difference $((big - small)) KiB"
 rm -f big.csv small.csv carnet.htm
@@ -102,14 +105,14 @@ make_input() (  # kind bytes
   esac
 )
 
-echo "hostile inputs: time (median of 3) and peak memory at 10 MB and 100 MB"
+echo "hostile inputs: time (median of 5) and peak memory at 10 MB and 100 MB"
 printf '  %-12s %10s %10s %8s %12s %12s\n' input "10 MB" "100 MB" ratio "RSS 10 MB" "RSS 100 MB"
 for kind in long-cell at-signs quotes line-breaks semicolons; do
   declare -A time_of=() rss_of=()
   for mb in 10 100; do
     make_input "$kind" $((mb * 1000000)) >hostile.csv
     times=()
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
       rm -f carnet.htm
       times+=("$(seconds convert hostile.csv)")
     done
