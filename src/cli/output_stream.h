@@ -23,7 +23,6 @@ inline constexpr std::size_t DEFAULT_OUTPUT_BUFFER = 256 * 1024;
 template <std::size_t N>
 struct StoredText {
   std::array<char, N> bytes;
-  constexpr std::string_view view() const { return std::string_view(bytes.data(), N); }
 };
 
 consteval std::size_t stored_size(std::string_view text) {
