@@ -126,6 +126,26 @@ class OutputStream {
     wrote(i, i + n);
   }
 
+  // The same for rewriting the end of the page from mark `from`, at or
+  // before the position (which must be at the end of the page) and held in
+  // the window: where `from` is stored and how many bytes fit from there, or
+  // null. commit_from(from, n), with n reaching at least the old end, then
+  // takes the n bytes written and leaves the position after them.
+  char* rewrite_room(std::uint64_t from, std::size_t& room) {
+    std::uint64_t i = pos_ - base_;
+    if (i != len_ || file_len_ > pos_ || from < base_ || from > pos_) {
+      room = 0;
+      return nullptr;
+    }
+    const std::size_t at = static_cast<std::size_t>(from - base_);
+    room = cap_ - at;
+    return buf_.data() + at;
+  }
+  void commit_from(std::uint64_t from, std::size_t n) {
+    std::size_t i = static_cast<std::size_t>(from - base_);
+    wrote(i, i + n);
+  }
+
   // Writes out everything and closes the file. False if any write, read back
   // or the close itself failed.
   bool close();

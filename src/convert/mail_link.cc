@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "cli/output_stream.h"
@@ -52,6 +53,46 @@ std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
   }
 }
 
+char* put(char* to, std::string_view text) {
+  std::memcpy(to, text.data(), text.size());
+  return to + text.size();
+}
+
+// The common case in one go, straight in the two buffers: the link's start
+// and the page's end are in the output window with room for the whole link,
+// and the address ends, at a space, ";" or line break, in the source buffer.
+// False, having changed nothing, in every other case.
+bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint64_t start,
+                          std::uint64_t at_sign, int& last) {
+  const std::string_view ahead = source.buffered();
+  const std::size_t rest = span_until<' ', ';', '\n', '\r', '\x1A'>(ahead);
+  if (rest + 1 >= ahead.size()) return false;  // the terminator, and the LF after a CR
+  const char end = ahead[rest];
+  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
+
+  const std::size_t prefix = static_cast<std::size_t>(at_sign - start);
+  const std::size_t address = prefix + 1 + rest;
+  const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
+                           LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
+  std::size_t room = 0;
+  char* const link = output.rewrite_room(start, room);
+  if (link == nullptr || room < size) return false;
+
+  std::memmove(link + LINK_START.size(), link, prefix);
+  char* o = put(link, LINK_START) + prefix;
+  *o++ = '@';
+  o = put(o, ahead.substr(0, rest));
+  o = put(o, LINK_TAIL_HEAD);
+  o = put(o, std::string_view(link + LINK_START.size(), address));
+  o = put(o, LINK_TAIL_END);
+  last = end == ' ' || end == ';' ? end : '\n';
+  if (last == '\n') o = put(o, CELL_LINE_BREAK);
+  output.commit_from(start, static_cast<std::size_t>(o - link));
+  // The scan reads the terminator again and writes what it stands for.
+  source.skip(rest);
+  return true;
+}
+
 }  // namespace
 
 void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
@@ -60,6 +101,7 @@ void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
   // break, so from here on page positions are byte offsets.
   const std::uint64_t at_sign = output.mark();
   const std::uint64_t start = find_link_start(output, at_sign);
+  if (write_link_in_window(source, output, start, at_sign, last)) return;
   const std::uint64_t address = start + LINK_START.size();
 
   // Move that first part of the address aside to make room for the opening
