@@ -85,8 +85,14 @@ awk -v t="$t" -v d="$d" -v mb="$size_mb" 'BEGIN {
   printf "  ratio         %.2f x the copy\n", t / d }'
 
 small=$(peak_kib small.csv)
-read -r big user system < <(resources big.csv)
-echo "  one run's CPU time: user $user s, system $system s"
+peaks=() users=() systems=()
+for _ in 1 2 3; do
+  read -r big user system < <(resources big.csv)
+  peaks+=("$big") users+=("$user") systems+=("$system")
+done
+big=$(median "${peaks[@]}")
+echo "  CPU time: user $(median "${users[@]}") s, system $(median "${systems[@]}") s" \
+  "(median of 3 more runs)"
 echo "peak memory: 1 MB export $small KiB, $size_mb MB export $big KiB," \
   "difference $((big - small)) KiB"
 rm -f big.csv small.csv carnet.htm
