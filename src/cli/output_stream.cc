@@ -43,7 +43,7 @@ bool read_at(int fd, char* data, std::size_t n, std::uint64_t offset) {
 }  // namespace
 
 OutputStream::OutputStream(int fd, std::size_t buffer_size)
-    : fd_(fd), buf_(std::max<std::size_t>(buffer_size, 2)) {}
+    : fd_(fd), buf_(std::max<std::size_t>(buffer_size, 2)), cap_(buf_.size()) {}
 
 OutputStream::~OutputStream() {
   if (fd_ >= 0) ::close(fd_);
@@ -54,15 +54,19 @@ void OutputStream::flush() {
       !write_at(fd_, buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
     failed_ = true;
   }
-  dirty_lo_ = dirty_hi_ = 0;
+  dirty_lo_ = SIZE_MAX;
+  dirty_hi_ = 0;
 }
 
 void OutputStream::move_window(std::uint64_t offset, bool backward) {
   flush();
-  const std::uint64_t cap = buf_.size();
-  // Keep an eighth of the window on the side we came from, so that a short
-  // step the other way does not move the window straight back.
-  std::uint64_t margin = cap / 8;
+  file_len_ = file_len();
+  const std::uint64_t cap = cap_;
+  // Keep some of the window on the side we came from, so that a short step
+  // the other way does not move the window straight back. Forward, while
+  // the page is being appended to, that is only the link writer's and the
+  // closing step's short walks back, and every byte kept is moved again.
+  std::uint64_t margin = backward ? cap / 8 : std::min<std::uint64_t>(cap / 8, 4096);
   std::uint64_t base;
   if (backward) {
     base = offset + 1 + margin > cap ? offset + 1 + margin - cap : 0;
@@ -90,29 +94,23 @@ void OutputStream::move_window(std::uint64_t offset, bool backward) {
   len_ = len;
 }
 
-void OutputStream::touch(std::size_t i, std::size_t k) {
-  if (dirty_hi_ == dirty_lo_) {
-    dirty_lo_ = i;
-    dirty_hi_ = i + k;
-  } else {
-    dirty_lo_ = std::min(dirty_lo_, i);
-    dirty_hi_ = std::max(dirty_hi_, i + k);
-  }
-  pos_ = base_ + i + k;
-  if (i + k > len_) len_ = i + k;
-  if (pos_ > file_len_) file_len_ = pos_;
-}
-
-void OutputStream::put_bytes(const char* data, std::size_t n) {
+void OutputStream::put_bytes_slow(const char* data, std::size_t n) {
   while (n > 0) {
-    if (pos_ < base_ || pos_ >= base_ + buf_.size()) move_window(pos_, false);
+    if (pos_ < base_ || pos_ >= base_ + cap_) move_window(pos_, false);
     std::size_t i = static_cast<std::size_t>(pos_ - base_);
-    std::size_t k = std::min(n, buf_.size() - i);
+    std::size_t k = std::min(n, cap_ - i);
     std::memcpy(buf_.data() + i, data, k);
-    touch(i, k);
+    wrote(i, i + k);
     data += k;
     n -= k;
   }
+}
+
+bool OutputStream::load_before(std::uint64_t at) {
+  move_window(at - 1, true);
+  if (base_ < at && at <= base_ + len_) return true;
+  failed_ = true;
+  return false;
 }
 
 char OutputStream::byte_at(std::uint64_t offset) {
@@ -122,17 +120,8 @@ char OutputStream::byte_at(std::uint64_t offset) {
 }
 
 int OutputStream::get() {
-  if (pos_ >= file_len_) return -1;
+  if (pos_ >= file_len()) return -1;
   return static_cast<unsigned char>(byte_at(pos_++));
-}
-
-void OutputStream::write_char(int c) {
-  if (c == LF) {
-    put_bytes("\r\n", 2);
-  } else {
-    char b = static_cast<char>(c);
-    put_bytes(&b, 1);
-  }
 }
 
 void OutputStream::write_text(std::string_view text) {
@@ -171,30 +160,25 @@ bool OutputStream::step_back(std::size_t n) {
 
 int OutputStream::read_char() {
   int c = get();
-  if (c == CR && pos_ < file_len_ && byte_at(pos_) == LF) {
+  if (c == CR && pos_ < file_len() && byte_at(pos_) == LF) {
     ++pos_;
     return LF;
   }
   return c;
 }
 
-void OutputStream::copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+void OutputStream::make_room() {
+  move_window(pos_, false);
+}
+
+void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
   if (from == to || n == 0) {
     pos_ = to + n;
     return;
   }
-  // Fast path: both ranges inside the window.
-  if (from >= base_ && from + n <= base_ + len_ && to >= base_ && to + n <= base_ + buf_.size() &&
-      to <= base_ + len_) {
-    std::size_t src = static_cast<std::size_t>(from - base_);
-    std::size_t dst = static_cast<std::size_t>(to - base_);
-    std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
-    touch(dst, static_cast<std::size_t>(n));
-    return;
-  }
   // Chunked through a scratch buffer the size of the window, walking from
   // the end when the target lies after the source so overlaps stay intact.
-  if (scratch_.empty()) scratch_.resize(buf_.size());
+  if (scratch_.empty()) scratch_.resize(cap_);
   const std::uint64_t chunk = scratch_.size();
   std::uint64_t done = 0;
   while (done < n) {

@@ -5,8 +5,10 @@
 #ifndef QUILLANTREX_CLI_OUTPUT_STREAM_H_
 #define QUILLANTREX_CLI_OUTPUT_STREAM_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +17,30 @@
 namespace quillantrex {
 
 inline constexpr std::size_t DEFAULT_OUTPUT_BUFFER = 256 * 1024;
+
+// A fixed text as the stream stores it, line breaks already turned into CR LF,
+// so that writing it is one copy with no search for line breaks.
+template <std::size_t N>
+struct StoredText {
+  std::array<char, N> bytes;
+};
+
+consteval std::size_t stored_size(std::string_view text) {
+  std::size_t n = text.size();
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+template <const std::string_view& Text>
+consteval StoredText<stored_size(Text)> store_text() {
+  StoredText<stored_size(Text)> stored{};
+  std::size_t i = 0;
+  for (char c : Text) {
+    if (c == '\n') stored.bytes[i++] = '\r';
+    stored.bytes[i++] = c;
+  }
+  return stored;
+}
 
 class OutputStream {
  public:
@@ -25,10 +51,22 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  void write_char(int c);
+  void write_char(int c) {
+    if (c == '\n') {
+      put_bytes("\r\n", 2);
+    } else {
+      char b = static_cast<char>(c);
+      put_bytes(&b, 1);
+    }
+  }
   void write_text(std::string_view text);
   // Writes text known to hold no line break, in one piece.
   void write_plain(std::string_view text) { put_bytes(text.data(), text.size()); }
+  // Writes a text already in its stored form.
+  template <std::size_t N>
+  void write_stored(const StoredText<N>& text) {
+    put_bytes(text.bytes.data(), N);
+  }
   // Writes `format` with its one "%s" replaced by `text`.
   void write_format(std::string_view format, std::string_view text);
 
@@ -44,7 +82,69 @@ class OutputStream {
   void seek_mark(std::uint64_t mark) { pos_ = mark; }
   // Copies the n bytes stored at `from` to `to` (the ranges may overlap) and
   // leaves the position just after the copy.
-  void copy(std::uint64_t from, std::uint64_t to, std::uint64_t n);
+  void copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+    // The link writer's copies are short and near the end of the page. Like
+    // a write, a copy may start past the end of the page; the caller fills
+    // the gap.
+    if (from >= base_ && to >= base_ && from + n <= base_ + len_ && to + n <= base_ + cap_) {
+      const std::size_t src = static_cast<std::size_t>(from - base_);
+      const std::size_t dst = static_cast<std::size_t>(to - base_);
+      std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
+      wrote(dst, dst + static_cast<std::size_t>(n));
+    } else {
+      copy_slow(from, to, n);
+    }
+  }
+  // Stored bytes that end at mark `at`, as many as the window holds (it is
+  // moved back when it holds none): for walking back through the page a
+  // window at a time. Empty at the start of the file or when the file cannot
+  // give its bytes back. The position stays.
+  std::string_view held_before(std::uint64_t at) {
+    if (at == 0 || (!(base_ < at && at <= base_ + len_) && !load_before(at))) return {};
+    return std::string_view(buf_.data(), static_cast<std::size_t>(at - base_));
+  }
+
+  // Lets the page be appended to in place. When the position is at the end
+  // of the page, returns where to write and how many bytes fit there, at
+  // least `want` if the window is twice that large; commit(n) then takes the
+  // first n bytes written. Bytes written past those n are not part of the
+  // page. Elsewhere returns no room.
+  char* append_room(std::size_t want, std::size_t& room) {
+    std::uint64_t i = pos_ - base_;
+    if (i != len_ || file_len_ > pos_) {
+      room = 0;
+      return nullptr;
+    }
+    // A window too small to ever give `want` is left where it is: moving it
+    // costs a write to the file.
+    if (cap_ - len_ < want && cap_ >= 2 * want) make_room();
+    room = cap_ - len_;
+    return buf_.data() + len_;
+  }
+  void commit(std::size_t n) {
+    std::size_t i = static_cast<std::size_t>(pos_ - base_);
+    wrote(i, i + n);
+  }
+
+  // The same for rewriting the end of the page from mark `from`, at or
+  // before the position (which must be at the end of the page) and held in
+  // the window: where `from` is stored and how many bytes fit from there, or
+  // null. commit_from(from, n), with n reaching at least the old end, then
+  // takes the n bytes written and leaves the position after them.
+  char* rewrite_room(std::uint64_t from, std::size_t& room) {
+    std::uint64_t i = pos_ - base_;
+    if (i != len_ || file_len_ > pos_ || from < base_ || from > pos_) {
+      room = 0;
+      return nullptr;
+    }
+    const std::size_t at = static_cast<std::size_t>(from - base_);
+    room = cap_ - at;
+    return buf_.data() + at;
+  }
+  void commit_from(std::uint64_t from, std::size_t n) {
+    std::size_t i = static_cast<std::size_t>(from - base_);
+    wrote(i, i + n);
+  }
 
   // Writes out everything and closes the file. False if any write, read back
   // or the close itself failed.
@@ -52,9 +152,34 @@ class OutputStream {
   bool failed() const { return failed_; }
 
  private:
-  // Records that window bytes [i, i + k) were written; the position follows.
-  void touch(std::size_t i, std::size_t k);
-  void put_bytes(const char* data, std::size_t n);
+  // The common case, writing inside the window, stays inline; the rest
+  // (moving the window) is out of line.
+  void put_bytes(const char* data, std::size_t n) {
+    std::uint64_t i = pos_ - base_;  // wraps far beyond cap_ when pos_ < base_
+    if (i <= cap_ && n <= cap_ - i) {
+      std::size_t at = static_cast<std::size_t>(i);
+      std::memcpy(buf_.data() + at, data, n);
+      wrote(at, at + n);
+    } else {
+      put_bytes_slow(data, n);
+    }
+  }
+  // Records that window bytes [i, end) were written; the position follows.
+  void wrote(std::size_t i, std::size_t end) {
+    if (i < dirty_lo_) dirty_lo_ = i;
+    if (end > dirty_hi_) dirty_hi_ = end;
+    if (end > len_) len_ = end;
+    pos_ = base_ + end;
+  }
+  void put_bytes_slow(const char* data, std::size_t n);
+  void copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t n);
+  // Moves the window forward so that it ends in free room after the
+  // position, which is at the end of the page.
+  void make_room();
+  // Brings the byte before `at` into the window; false if the file could not
+  // give it back.
+  bool load_before(std::uint64_t at);
+  std::uint64_t file_len() const { return file_len_ > base_ + len_ ? file_len_ : base_ + len_; }
   int get();
   char byte_at(std::uint64_t offset);
   void flush();
@@ -64,12 +189,15 @@ class OutputStream {
 
   int fd_;
   std::vector<char> buf_;      // the window: bytes [base_, base_ + len_) of the file
+  std::size_t cap_;            // buf_.size()
   std::vector<char> scratch_;  // for copy(), allocated on first use
   std::uint64_t base_ = 0;
   std::size_t len_ = 0;
-  std::uint64_t pos_ = 0;       // current position, absolute byte offset
-  std::uint64_t file_len_ = 0;  // furthest byte ever written
-  std::size_t dirty_lo_ = 0;    // window-relative range not yet in the file
+  std::uint64_t pos_ = 0;  // current position, absolute byte offset
+  // Furthest byte ever written outside the window; file_len() adds the
+  // window's own extent.
+  std::uint64_t file_len_ = 0;
+  std::size_t dirty_lo_ = SIZE_MAX;  // window-relative range not yet in the file
   std::size_t dirty_hi_ = 0;
   bool failed_ = false;
 };

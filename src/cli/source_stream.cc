@@ -54,7 +54,7 @@ bool SourceStream::fill() {
   }
 }
 
-int SourceStream::read_char() {
+int SourceStream::read_char_slow() {
   if (at_end_) return END_OF_INPUT;
   if (pos_ == len_ && !fill()) {
     at_end_ = true;
@@ -92,8 +92,10 @@ bool SourceStream::rewind() {
   if (base_ != 0) {
     if (::lseek(fd_, 0, SEEK_SET) != 0) {
       // A pipe that has moved on: what it gave is gone, so is the export.
+      // The position goes to len_ too, as read_char's inline path expects.
       failed_ = true;
       at_end_ = true;
+      pos_ = len_;
       return false;
     }
     base_ = 0;
@@ -105,7 +107,7 @@ bool SourceStream::rewind() {
   return true;
 }
 
-bool SourceStream::step_back(std::size_t n) {
+bool SourceStream::step_back_slow(std::size_t n) {
   if (at_end_) return true;
   for (; n > 0; --n) {
     if (pos_ == 0) return false;
@@ -117,7 +119,7 @@ bool SourceStream::step_back(std::size_t n) {
   return true;
 }
 
-std::string_view SourceStream::buffered() {
+std::string_view SourceStream::buffered_slow() {
   if (at_end_) return {};
   if (pos_ == len_ && !fill()) return {};
   return std::string_view(buf_.data() + pos_, len_ - pos_);

@@ -30,7 +30,22 @@ class SourceStream {
 
   // Next character, or END_OF_INPUT at the end of the text or on a read
   // error (see failed()).
-  int read_char();
+  int read_char() {
+    // Inline while the byte and the one after it (for CR LF) are buffered;
+    // at_end_ always leaves the position on a Ctrl-Z or at len_.
+    if (pos_ + 1 < len_) {
+      char c = buf_[pos_];
+      if (c != '\r' && c != '\x1A') {
+        ++pos_;
+        return static_cast<unsigned char>(c);
+      }
+      if (c == '\r' && buf_[pos_ + 1] == '\n') {
+        pos_ += 2;
+        return '\n';
+      }
+    }
+    return read_char_slow();
+  }
 
   // Reads up to size - 1 characters, stopping after the first line break;
   // terminates the buffer. False when not even one character could be read.
@@ -44,12 +59,24 @@ class SourceStream {
   // Moves back n characters, so that the next read_char() yields them again
   // (a line break read from CR LF included). Only the last few characters
   // can be retraced; after END_OF_INPUT it does nothing. False if refused.
-  bool step_back(std::size_t n = 1);
+  bool step_back(std::size_t n = 1) {
+    if (n == 1 && pos_ >= 2 && !at_end_) {
+      // A line break stored as CR LF reads as one character; a CR just
+      // before an LF is always part of it, because reading a CR takes the LF
+      // along.
+      pos_ -= (buf_[pos_ - 1] == '\n' && buf_[pos_ - 2] == '\r') ? 2 : 1;
+      return true;
+    }
+    return step_back_slow(n);
+  }
 
   // The bytes buffered ahead of the read position, refilling if none are.
   // Empty at the end of the text. Lets the scan copy plain runs in bulk:
   // only bytes before the first CR, LF or Ctrl-Z may be passed to skip().
-  std::string_view buffered();
+  std::string_view buffered() {
+    if (pos_ < len_ && !at_end_) return std::string_view(buf_.data() + pos_, len_ - pos_);
+    return buffered_slow();
+  }
   void skip(std::size_t n) { pos_ += n; }
 
   // Whether `name` is this very file (same device and inode), through links
@@ -61,6 +88,9 @@ class SourceStream {
 
  private:
   bool fill();
+  int read_char_slow();
+  bool step_back_slow(std::size_t n);
+  std::string_view buffered_slow();
 
   int fd_;
   std::vector<char> buf_;

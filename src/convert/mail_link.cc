@@ -1,21 +1,18 @@
 #include "convert/mail_link.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "cli/output_stream.h"
 #include "cli/source_stream.h"
+#include "convert/byte_scan.h"
 #include "convert/page_texts.h"
 
 namespace quillantrex {
 
 namespace {
-
-// The page characters a link never reaches back over: the end of a tag, and
-// the separators that may stand in the page when quoted text put them there.
-bool is_link_stop(int c) {
-  return c == '>' || c == ' ' || c == ';';
-}
 
 bool is_address_terminator(int c) {
   return c == ' ' || c == ';' || c == '\n' || c == END_OF_INPUT;
@@ -27,18 +24,84 @@ constexpr std::string_view LINK_START = LINK_OPEN.substr(1);
 constexpr std::string_view LINK_TAIL_HEAD = LINK_TAIL_FORMAT.substr(0, LINK_TAIL_FORMAT.find("%s"));
 constexpr std::string_view LINK_TAIL_END = LINK_TAIL_FORMAT.substr(LINK_TAIL_FORMAT.find("%s") + 2);
 
+// Copies the address after the "@" to the page, up to its terminator, which
+// it leaves in `last`. Runs of bytes that cannot end the address go in bulk;
+// a CR is one only when it starts a CR LF line break.
+void copy_address(SourceStream& source, OutputStream& output, int& last) {
+  for (;;) {
+    std::string_view ahead = source.buffered();
+    std::size_t n = span_until<' ', ';', '\n', '\r', '\x1A'>(ahead);
+    if (n > 0) {
+      output.write_plain(ahead.substr(0, n));
+      source.skip(n);
+    }
+    last = source.read_char();
+    if (is_address_terminator(last)) return;
+    output.write_char(last);
+  }
+}
+
+// The mark just after the nearest stop before `at`, walking back through the
+// page a window at a time: the end of a tag, or a separator that quoted text
+// put in the page. 0 if there is none (or the page cannot be read back).
+std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
+  for (;;) {
+    std::string_view before = output.held_before(at);
+    if (before.empty()) return 0;
+    if (std::size_t n = span_through_last<'>', ' ', ';'>(before)) return at - before.size() + n;
+    at -= before.size();
+  }
+}
+
+char* put(char* to, std::string_view text) {
+  std::memcpy(to, text.data(), text.size());
+  return to + text.size();
+}
+
+// The common case in one go, straight in the two buffers: the link's start
+// and the page's end are in the output window with room for the whole link,
+// and the address ends, at a space, ";" or line break, in the source buffer.
+// False, having changed nothing, in every other case.
+bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint64_t start,
+                          std::uint64_t at_sign, int& last) {
+  const std::string_view ahead = source.buffered();
+  const std::size_t rest = span_until<' ', ';', '\n', '\r', '\x1A'>(ahead);
+  if (rest + 1 >= ahead.size()) return false;  // the terminator, and the LF after a CR
+  const char end = ahead[rest];
+  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
+
+  const std::size_t prefix = static_cast<std::size_t>(at_sign - start);
+  const std::size_t address = prefix + 1 + rest;
+  const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
+                           LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
+  std::size_t room = 0;
+  char* const link = output.rewrite_room(start, room);
+  if (link == nullptr || room < size) return false;
+
+  std::memmove(link + LINK_START.size(), link, prefix);
+  char* o = put(link, LINK_START) + prefix;
+  *o++ = '@';
+  o = put(o, ahead.substr(0, rest));
+  o = put(o, LINK_TAIL_HEAD);
+  o = put(o, std::string_view(link + LINK_START.size(), address));
+  o = put(o, LINK_TAIL_END);
+  last = end == ' ' || end == ';' ? end : '\n';
+  if (last == '\n') o = put(o, CELL_LINE_BREAK);
+  output.commit_from(start, static_cast<std::size_t>(o - link));
+  // The scan reads the terminator again and writes what it stands for.
+  source.skip(rest);
+  return true;
+}
+
 }  // namespace
 
 void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
-  // The characters in front of the "@" are already in the page. Walk back to
-  // the stop; a link's text never holds a line break, so from here on page
-  // positions are byte offsets.
+  // The characters in front of the "@" are already in the page; the link
+  // starts after the stop before them. A link's text never holds a line
+  // break, so from here on page positions are byte offsets.
   const std::uint64_t at_sign = output.mark();
-  while (output.step_back(1)) {
-    if (is_link_stop(output.read_char())) break;
-    output.step_back(1);
-  }
-  const std::uint64_t start = output.mark();
+  const std::uint64_t start = find_link_start(output, at_sign);
+  if (write_link_in_window(source, output, start, at_sign, last)) return;
   const std::uint64_t address = start + LINK_START.size();
 
   // Move that first part of the address aside to make room for the opening
@@ -46,19 +109,17 @@ void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
   // held in memory.
   output.copy(start, address, at_sign - start);
   output.seek_mark(start);
-  output.write_text(LINK_START);
+  output.write_plain(LINK_START);
   output.seek_mark(address + (at_sign - start));
   output.write_char('@');
-
-  for (last = source.read_char(); !is_address_terminator(last); last = source.read_char())
-    output.write_char(last);
+  copy_address(source, output, last);
 
   // The visible text is the href's address again, read back from the page.
   const std::uint64_t address_end = output.mark();
-  output.write_text(LINK_TAIL_HEAD);
+  output.write_plain(LINK_TAIL_HEAD);
   output.copy(address, output.mark(), address_end - address);
-  output.write_text(LINK_TAIL_END);
-  if (last == '\n') output.write_text(CELL_LINE_BREAK);
+  output.write_plain(LINK_TAIL_END);
+  if (last == '\n') output.write_plain(CELL_LINE_BREAK);
 
   // The scan reads the terminator again and writes what it stands for.
   source.step_back(1);

@@ -1,0 +1,101 @@
+// The page must not depend on the stream buffer sizes. With big buffers the
+// scan converts whole blocks straight between the two buffers; with small
+// ones it goes a character at a time; both must give the same bytes.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/output_stream.h"
+#include "cli/source_stream.h"
+#include "convert/byte_scan.h"
+#include "test_support.h"
+
+namespace quillantrex::testing {
+namespace {
+
+struct Random {
+  unsigned seed;
+  unsigned operator()(unsigned n) { return ((seed = seed * 1103515245u + 12345u) >> 16) % n; }
+};
+
+// Contacts of eight to twelve fields, a third of them quoted (some holding
+// ";" or a line break), one or two addresses each (some after a name),
+// Windows-1252 accents, CR LF line ends.
+std::string realistic_export(std::size_t size, Random random) {
+  const char* const words[] = {"Dupont",
+                               "H\xE9l\xE8ne",
+                               "M\xFC"
+                               "ller",
+                               "12 rue des \xC9"
+                               "coles",
+                               "Paris",
+                               "01 43 25 67 89",
+                               "<b>VIP</b>",
+                               ""};
+  const char* const domains[] = {"example.fr", "mail.example.com", "firma.dk"};
+  std::string text = "Nom;Pr\xE9nom;Adresse;Ville;T\xE9l\xE9phone;E-mail;Notes\r\n";
+  while (text.size() < size) {
+    const unsigned fields = 8 + random(5), mail = random(fields - 1);
+    for (unsigned f = 0; f < fields; ++f) {
+      std::string field = words[random(std::size(words))];
+      if (f == mail || (f == mail + 1 && random(2))) {
+        field = std::string(random(4) ? "" : "Jean Dupont ") + "jean.dupont" +
+                std::to_string(random(100)) + "@" + domains[random(std::size(domains))];
+      } else if (random(3) == 0) {
+        field = random(4) ? "\"" + field + "\"" : "\"" + field + ";\r\n" + field + "\"";
+      }
+      text += (f > 0 ? ";" : "") + field;
+    }
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool same_page(const std::string& text, std::size_t source_buffer, std::size_t output_buffer,
+               const std::string& expected) {
+  // Not EXPECT_EQ: a failure would print megabytes.
+  return convert_bytes(text, source_buffer, output_buffer) == expected;
+}
+
+TEST(BufferSizes, RealisticExportGivesTheSamePage) {
+  const std::string text = realistic_export(3 << 20, Random{1});
+  const std::string expected = convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER);
+  ASSERT_GT(expected.size(), 2 * text.size());
+  const std::vector<std::pair<std::size_t, std::size_t>> buffers = {
+      {17, 100}, {4096, 4096}, {DEFAULT_SOURCE_BUFFER, 1000}, {333, DEFAULT_OUTPUT_BUFFER}};
+  for (auto [source_buffer, output_buffer] : buffers) {
+    SCOPED_TRACE(std::to_string(source_buffer) + "/" + std::to_string(output_buffer));
+    EXPECT_TRUE(same_page(text, source_buffer, output_buffer, expected));
+  }
+}
+
+// Structure bytes everywhere, so that every one of them falls at every place
+// in a block, a CR LF across two blocks included.
+TEST(BufferSizes, HostileExportsGiveTheSamePage) {
+  const std::string alphabet[] = {";", "\"", "@", " ", "\r\n", "\r", "\n", ">", "abc", "x", "\t"};
+  Random random{7};
+  for (int round = 0; round < 100; ++round) {
+    std::string text;
+    while (text.size() < 3000) text += alphabet[random(std::size(alphabet))];
+    if (round % 4 == 0) text.insert(random(3000), "\x1A");
+    SCOPED_TRACE(round);
+    EXPECT_TRUE(same_page(text, 5, 16, convert_bytes(text, 4096, 4096)));
+  }
+}
+
+TEST(ByteScan, FindsTheStopWhereverItIs) {
+  for (std::size_t size = 0; size < 40; ++size) {
+    for (std::size_t at = 0; at <= size; ++at) {
+      std::string text(size, 'a');
+      if (at < size) text[at] = at % 2 ? ';' : '@';
+      EXPECT_EQ((span_until<';', '@'>(text)), at) << size;
+      EXPECT_EQ((span_through_last<';', '@'>(text)), at < size ? at + 1 : 0) << size;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillantrex::testing
