@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -218,6 +219,37 @@ TEST(HostileFiles, PromptAnswers) {
        kBanner + kPrompt + "c.csv -> " + kDone,
        expect_page},
   });
+}
+
+// Runs the tool in `dir` on `name` with standard input and output closed;
+// returns its exit status.
+int run_with_console_closed(const std::string& dir, const std::string& name) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) _exit(120);
+    ::close(0);
+    ::close(1);
+    std::string binary = QUILLANTREX_BINARY, argument = name;
+    char* argv[] = {binary.data(), argument.data(), nullptr};
+    ::execv(binary.c_str(), argv);
+    _exit(121);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+// Files opened into the console's empty descriptors must not receive its
+// messages.
+TEST(HostileFiles, ConsoleClosed) {
+  TempDir dir;
+  write_file(dir / "empty.csv", "");
+  EXPECT_EQ(run_with_console_closed(dir.path(), "empty.csv"), kFailed);
+  EXPECT_EQ(read_file(dir / "carnet.htm"), "");
+  write_file(dir / "c.csv", kExport);
+  EXPECT_EQ(run_with_console_closed(dir.path(), "c.csv"), 0);
+  expect_page(dir);
+  EXPECT_EQ(read_file(dir / "c.csv"), kExport);
 }
 
 }  // namespace
