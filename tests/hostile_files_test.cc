@@ -161,6 +161,20 @@ TEST(HostileFiles, Destinations) {
        kFailed,
        kBanner + "big.csv -> Error while writing the destination file: carnet.htm\n",
        [](const TempDir& dir) { EXPECT_TRUE(is_symlink(dir / "carnet.htm")); }},
+      // Opens for reading and writing, but cannot be written at a position.
+      {"carnet.htm a FIFO",
+       [&](const TempDir& dir) {
+         write_file(dir / "big.csv", big);
+         ::mkfifo((dir / "carnet.htm").c_str(), 0600);
+       },
+       {"big.csv"},
+       "",
+       kFailed,
+       kBanner + "big.csv -> Error while writing the destination file: carnet.htm\n",
+       [](const TempDir& dir) {
+         struct stat st;
+         EXPECT_TRUE(::lstat((dir / "carnet.htm").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+       }},
   });
 }
 
