@@ -1,6 +1,7 @@
 // libFuzzer target: the whole conversion, as the driver runs it, on arbitrary
 // bytes, with stream buffers small enough that every buffer edge is crossed.
-// Any page that breaks check_page() aborts the run with the reason.
+// Any page that breaks check_page(), or differs from reference_page(),
+// aborts the run with the reason.
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 #include "page_check.h"
+#include "reference_page.h"
 
 namespace {
 
@@ -86,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (source.failed()) fail("source read failed");
   if (!output.close()) fail("page write failed");
 
-  if (std::string error = check_page(bytes, get_page()); !error.empty()) fail(error);
+  const std::string page = get_page();
+  if (std::string error = check_page(bytes, page); !error.empty()) fail(error);
+  if (page != reference_page(bytes)) fail("page differs from the plain in-memory conversion");
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/output_stream.h"
 #include "cli/source_stream.h"
+#include "reference_page.h"
 #include "test_support.h"
 
 namespace quillantrex::testing {
@@ -25,7 +26,9 @@ TEST(PageCheck, HoldsForEverySeed) {
           {5, 17}}) {
       SCOPED_TRACE(entry.path().filename().string() + " with buffers " +
                    std::to_string(source_buffer) + "/" + std::to_string(output_buffer));
-      EXPECT_EQ(check_page(text, convert_bytes(text, source_buffer, output_buffer)), "");
+      const std::string page = convert_bytes(text, source_buffer, output_buffer);
+      EXPECT_EQ(check_page(text, page), "");
+      EXPECT_EQ(page, reference_page(text));
     }
     ++seeds;
   }
