@@ -14,6 +14,7 @@
 
 #include "cli/console_texts.h"
 #include "page_check.h"
+#include "reference_page.h"
 #include "test_support.h"
 
 namespace quillantrex::testing {
@@ -40,7 +41,7 @@ bool is_symlink(const std::string& path) {
 
 // A page made from kExport, whole and right.
 void expect_page(const TempDir& dir) {
-  EXPECT_EQ(check_page(kExport, read_file(dir / "carnet.htm")), "");
+  EXPECT_EQ(read_file(dir / "carnet.htm"), reference_page(kExport));
 }
 
 struct Case {
@@ -116,7 +117,9 @@ TEST(HostileFiles, FifoWithAWriter) {
   writer.join();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.console, converted("fifo.csv"));
-  EXPECT_EQ(check_page(text, read_file(dir / "carnet.htm")), "");
+  const std::string page = read_file(dir / "carnet.htm");
+  EXPECT_EQ(check_page(text, page), "");
+  EXPECT_TRUE(page == reference_page(text)) << "the page differs from the in-memory conversion";
 }
 
 TEST(HostileFiles, Destinations) {
