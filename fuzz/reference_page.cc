@@ -1,0 +1,63 @@
+#include "reference_page.h"
+
+#include <cstddef>
+
+#include "convert/page_texts.h"
+#include "page_check.h"
+
+namespace quillantrex {
+
+std::string reference_page(std::string_view export_bytes) {
+  const std::string text = export_text(export_bytes);
+  std::string page = std::string(PAGE_HEAD) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);
+  std::size_t backstep = 0;  // what the closing step writes over
+  bool quoted = false;
+  for (std::size_t i = 0;; ++i) {
+    if (i == text.size()) {
+      page.push_back(END_FILLER);
+      backstep = !quoted && i > 0 && text[i - 1] == '\n' ? CLOSE_BACKSTEP : 1;
+      break;
+    }
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c == '\n') {
+        page += CELL_LINE_BREAK;
+      } else {
+        page.push_back(c);
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '\n') {
+      page += ROW_BREAK;
+    } else if (c == ';') {
+      page += CELL_BREAK;
+    } else if (c == '@') {
+      // The address: what the page holds after the nearest ">", space or
+      // ";", then the export up to a space, ";", line break or the end.
+      const std::size_t start = page.find_last_of("> ;") + 1;
+      const std::size_t end = text.find_first_of(" ;\n", i);
+      const std::string address = page.substr(start) + text.substr(i, end - i);
+      page.resize(start);
+      page += "<a href=\"mailto:" + address + "\">" + address + "</a>";
+      if (end == std::string::npos) break;  // nothing left to write over
+      if (text[end] == '\n') page += CELL_LINE_BREAK;
+      i = end - 1;  // the terminator is read again
+    } else {
+      page.push_back(c);
+    }
+  }
+  page.resize(page.size() - backstep);
+  page += TABLE_CLOSE;
+  page += PAGE_FOOT;
+
+  std::string stored;  // every line break as CR LF
+  for (char c : page) {
+    if (c == '\n') stored.push_back('\r');
+    stored.push_back(c);
+  }
+  return stored;
+}
+
+}  // namespace quillantrex
