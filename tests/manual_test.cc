@@ -68,8 +68,9 @@ TEST(Manual, ListsEveryConsoleMessageVerbatim) {
            std::string(CLOSING_BANNER),
        }) {
     for (const auto& line : trimmed_lines(message)) {
-      if (!line.empty())
+      if (!line.empty()) {
         EXPECT_TRUE(lines.contains(line)) << "not in the manual: \"" << line << '"';
+      }
     }
   }
 }
