@@ -136,17 +136,6 @@ void OutputStream::write_text(std::string_view text) {
   }
 }
 
-void OutputStream::write_format(std::string_view format, std::string_view text) {
-  std::size_t at = format.find("%s");
-  if (at == std::string_view::npos) {
-    write_text(format);
-    return;
-  }
-  write_text(format.substr(0, at));
-  write_text(text);
-  write_text(format.substr(at + 2));
-}
-
 bool OutputStream::step_back(std::size_t n) {
   for (; n > 0; --n) {
     if (pos_ == 0) return false;

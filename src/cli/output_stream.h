@@ -67,8 +67,6 @@ class OutputStream {
   void write_stored(const StoredText<N>& text) {
     put_bytes(text.bytes.data(), N);
   }
-  // Writes `format` with its one "%s" replaced by `text`.
-  void write_format(std::string_view format, std::string_view text);
 
   // Moves back n characters (a line break counts as one). False if that
   // would go before the start.
