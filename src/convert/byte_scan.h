@@ -68,6 +68,19 @@ inline std::size_t span_through_last(std::string_view text) {
   return 0;
 }
 
+// A set of bytes to stop at, named once so that every scan for it uses the
+// same list.
+template <char... Stops>
+struct ByteSet {
+  static unsigned mask(const char* p) { return stop_mask<Stops...>(p); }
+  static std::size_t span_until(std::string_view text) {
+    return quillantrex::span_until<Stops...>(text);
+  }
+  static std::size_t span_through_last(std::string_view text) {
+    return quillantrex::span_through_last<Stops...>(text);
+  }
+};
+
 }  // namespace quillantrex
 
 #endif  // QUILLANTREX_CONVERT_BYTE_SCAN_H_

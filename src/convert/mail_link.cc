@@ -14,6 +14,13 @@ namespace quillantrex {
 
 namespace {
 
+// What ends an address in the export: the terminators, and CR and Ctrl-Z,
+// which the source stream reads as a line break (CR LF) or end of input.
+using AddressEnds = ByteSet<' ', ';', '\n', '\r', '\x1A'>;
+// What a link never reaches back over in the page: the end of a tag, and the
+// separators that quoted text may have put there.
+using LinkStops = ByteSet<'>', ' ', ';'>;
+
 bool is_address_terminator(int c) {
   return c == ' ' || c == ';' || c == '\n' || c == END_OF_INPUT;
 }
@@ -30,7 +37,7 @@ constexpr std::string_view LINK_TAIL_END = LINK_TAIL_FORMAT.substr(LINK_TAIL_FOR
 void copy_address(SourceStream& source, OutputStream& output, int& last) {
   for (;;) {
     std::string_view ahead = source.buffered();
-    std::size_t n = span_until<' ', ';', '\n', '\r', '\x1A'>(ahead);
+    std::size_t n = AddressEnds::span_until(ahead);
     if (n > 0) {
       output.write_plain(ahead.substr(0, n));
       source.skip(n);
@@ -48,7 +55,7 @@ std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
   for (;;) {
     std::string_view before = output.held_before(at);
     if (before.empty()) return 0;
-    if (std::size_t n = span_through_last<'>', ' ', ';'>(before)) return at - before.size() + n;
+    if (std::size_t n = LinkStops::span_through_last(before)) return at - before.size() + n;
     at -= before.size();
   }
 }
@@ -65,7 +72,7 @@ char* put(char* to, std::string_view text) {
 bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint64_t start,
                           std::uint64_t at_sign, int& last) {
   const std::string_view ahead = source.buffered();
-  const std::size_t rest = span_until<' ', ';', '\n', '\r', '\x1A'>(ahead);
+  const std::size_t rest = AddressEnds::span_until(ahead);
   if (rest + 1 >= ahead.size()) return false;  // the terminator, and the LF after a CR
   const char end = ahead[rest];
   if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;

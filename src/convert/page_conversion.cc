@@ -15,6 +15,12 @@ namespace quillantrex {
 
 namespace {
 
+// Bytes that end a run of plain text outside quotes and inside them. CR and
+// Ctrl-Z are among them because the source stream gives them their text
+// meaning (CR LF, end of text).
+using PlainStops = ByteSet<'"', ';', '@', '\n', '\r', '\x1A'>;
+using QuotedStops = ByteSet<'"', '\n', '\r', '\x1A'>;
+
 // The texts written once per field and line, stored once and for all.
 constexpr auto ROW_BREAK_STORED = store_text<ROW_BREAK>();
 constexpr auto CELL_BREAK_STORED = store_text<CELL_BREAK>();
@@ -48,7 +54,7 @@ void convert_in_bulk(SourceStream& source, OutputStream& output, bool& in_quotes
   bool quoted = in_quotes;  // a local, not reloaded after each store
   while (p < in_end && o <= out_end) {
     const char* const block = p;
-    unsigned mask = stop_mask<'"', ';', '@', '\n', '\r', '\x1A'>(block);
+    unsigned mask = PlainStops::mask(block);
     for (;;) {
       std::memcpy(o, p, SCAN_BLOCK);
       if (mask == 0) {
@@ -100,13 +106,11 @@ done:
 }
 
 // Copies the plain characters ahead in the source buffer straight to the
-// page, up to the first of `Stops`. CR and Ctrl-Z are always among them
-// because the source stream gives them their text meaning (CR LF, end of
-// text). Returns whether it copied any.
-template <char... Stops>
+// page, up to the first of `Stops`. Returns whether it copied any.
+template <typename Stops>
 bool copy_plain_run(SourceStream& source, OutputStream& output) {
   std::string_view ahead = source.buffered();
-  std::size_t n = span_until<Stops...>(ahead);
+  std::size_t n = Stops::span_until(ahead);
   if (n == 0) return false;
   output.write_plain(ahead.substr(0, n));
   source.skip(n);
@@ -130,8 +134,8 @@ void convert_table(SourceStream& source, OutputStream& output) {
   int last = 0;
   while (last != END_OF_INPUT) {
     convert_in_bulk(source, output, quoted, previous);
-    if (quoted ? copy_plain_run<'"', '\n', '\r', '\x1A'>(source, output)
-               : copy_plain_run<'"', ';', '@', '\n', '\r', '\x1A'>(source, output)) {
+    if (quoted ? copy_plain_run<QuotedStops>(source, output)
+               : copy_plain_run<PlainStops>(source, output)) {
       previous = 0;
     }
     last = source.read_char();
