@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 
 namespace quillantrex {
@@ -111,6 +112,7 @@ std::string parse_table(std::string_view lines, Table& t) {
 }  // namespace
 
 std::string export_text(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // a UTF-8 byte-order mark
   std::string text;
   for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
     if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
@@ -128,7 +130,12 @@ std::string check_page(std::string_view export_bytes, std::string_view page) {
   if (text.find('\xFF') == std::string::npos && page.find('\xFF') != std::string_view::npos)
     return "filler byte 0xFF left in the page";
 
-  const std::string head = crlf(std::string(PAGE_HEAD) + std::string(TABLE_OPEN));
+  // Either head; which one the export gets, the comparison with the plain
+  // conversion tells.
+  std::string head = crlf(page_head(false) + std::string(TABLE_OPEN));
+  if (const std::string utf8 = crlf(page_head(true) + std::string(TABLE_OPEN));
+      starts_with(page, utf8))
+    head = utf8;
   const std::string tail = crlf(std::string(TABLE_CLOSE) + std::string(PAGE_FOOT));
   const std::string first_row = crlf(FIRST_ROW_OPEN);
   if (!starts_with(page, head + first_row)) return "page does not start with the head and table";

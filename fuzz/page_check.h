@@ -10,8 +10,9 @@
 
 namespace quillantrex {
 
-// The export's bytes as the source stream reads them: cut at the first
-// Ctrl-Z, every CR LF pair and lone LF made one "\n".
+// The export's bytes as the source stream reads them: a leading UTF-8
+// byte-order mark dropped, cut at the first Ctrl-Z, every CR LF pair and
+// lone LF made one "\n".
 std::string export_text(std::string_view export_bytes);
 
 // Checks `page` (the bytes of carnet.htm) against the export it was made

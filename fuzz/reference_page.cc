@@ -1,15 +1,24 @@
 #include "reference_page.h"
 
+#include <algorithm>
 #include <cstddef>
 
+#include "cli/source_stream.h"
+#include "convert/page_conversion.h"
 #include "convert/page_texts.h"
+#include "convert/text_encoding.h"
 #include "page_check.h"
 
 namespace quillantrex {
 
 std::string reference_page(std::string_view export_bytes) {
   const std::string text = export_text(export_bytes);
-  std::string page = std::string(PAGE_HEAD) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);
+  // The head follows the export's encoding, judged on its raw bytes.
+  const bool mark = export_bytes.starts_with("\xEF\xBB\xBF");
+  std::string_view start = export_bytes.substr(mark ? 3 : 0);
+  start = start.substr(0, std::min(start.find('\x1A'), SOURCE_READ_AHEAD + 1));
+  std::string page = page_head(export_is_utf8(mark, start)) + std::string(TABLE_OPEN) +
+                     std::string(FIRST_ROW_OPEN);
   std::size_t backstep = 0;  // what the closing step writes over
   bool quoted = false;
   for (std::size_t i = 0;; ++i) {

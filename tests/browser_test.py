@@ -1,9 +1,10 @@
 """What a reader sees: pages made by the tool, rendered by headless Chromium.
 
-Converts the shipped example and a tricky export, dumps the DOM Chromium
-builds from each page, and checks the table (rows, cells per row, the text of
-chosen cells) and every link. The page declares no character set: the
-browser must still read its Windows-1252 bytes as such.
+Converts the shipped example, a tricky export and a small UTF-8 export, dumps
+the DOM Chromium builds from each page, and checks the table (rows, cells per
+row, the text of chosen cells), the heading and every link. The page of a
+Windows-1252 export declares no character set: the browser must still read
+its bytes as such. A UTF-8 export's page declares UTF-8.
 
     browser_test.py TOOL CONTACTS_CSV
 Without Chromium the test is skipped (77), except in CI (CI=true).
@@ -25,6 +26,12 @@ TRICKY_EXPORT = ("Nom;Adresse;Mails\r\n"
                  "Zoé;\"1 rue Haute\r\n2e étage\";a@b.fr c@d.org\r\n"
                  "\"Jean \"\"JJ\"\"\";x;\"note: a@b\"\r\n"
                  "Ève;\"x;y\";Ève last@end.fr").encode("cp1252")
+
+
+# Small enough that a browser could not guess its encoding from the text.
+UTF8_EXPORT = ("Nom;Prénom;E-mail\r\n"
+               "Kowalski;Łukasz;lukasz@example.pl\r\n"
+               "Müller;Jürgen;j@example.de\r\n").encode("utf-8")
 
 
 class PageReader(html.parser.HTMLParser):
@@ -143,6 +150,11 @@ def main():
             (2, 0): "Jean JJ", (2, 2): "note: a@b",
             (3, 0): "Ève", (3, 1): "x;y", (3, 2): "Ève last@end.fr",
         }, ["a@b.fr", "c@d.org", "last@end.fr"])
+
+        page = render(tool, chromium, work, "utf-8", UTF8_EXPORT)
+        check(failures, "utf-8", page, [3, 3, 3], {
+            (0, 1): "Prénom", (1, 0): "Kowalski", (1, 1): "Łukasz", (2, 0): "Müller", (2, 1): "Jürgen",
+        }, ["lukasz@example.pl", "j@example.de"])
 
     for failure in failures:
         print(failure)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "cli/console_texts.h"
@@ -73,6 +74,9 @@ TEST(Tool, EmptySourceLeavesAnEmptyPage) {
   TempDir dir;
   for (const char* text : {"",
                            "\x1A"
+                           "ignored",
+                           "\xEF\xBB\xBF",
+                           "\xEF\xBB\xBF\x1A"
                            "ignored"}) {
     write_file(dir / "e.csv", text);
     write_file(dir / "carnet.htm", "old page");
@@ -118,13 +122,22 @@ TEST(Tool, WriteFailureIsNotSuccess) {
 }
 
 // A pipe cannot be repositioned: the first line read for the emptiness
-// check must still reach the page.
+// check, and the start read to tell a UTF-8 export, must still reach the
+// page.
 TEST(Tool, ConvertsAPipe) {
   TempDir dir;
   RunResult r = run_tool_process(dir.path(), {"/dev/stdin"}, "Nom;Ville\nA;Paris\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(table_body(read_file(dir / "carnet.htm")),
             "Nom</td>\n<td>Ville</td>\n</tr>\n<tr>\n<td>A</td>\n<td>Paris</td>\n</tr>\n");
+  std::string text = "\xEF\xBB\xBFNom;Ville\n";
+  while (text.size() < 200000) text += "\xC5\x81ukasz;\xC5\x81\xC3\xB3\x64\xC5\xBA\n";
+  r = run_tool_process(dir.path(), {"/dev/stdin"}, text);
+  EXPECT_EQ(r.status, 0);
+  std::string body = table_body(read_file(dir / "carnet.htm"), true);
+  EXPECT_EQ(std::count(body.begin(), body.end(), '\xC5'),
+            std::count(text.begin(), text.end(), '\xC5'));
+  EXPECT_TRUE(body.starts_with("Nom</td>"));
 }
 
 TEST(Tool, ConvertsTheShippedExample) {

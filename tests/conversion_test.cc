@@ -2,6 +2,7 @@
 // buffer sizes so that every buffer edge is crossed somewhere.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,50 @@ TEST(Conversion, MailLinks) {
       {"at sign after a link's terminator", "a@b @c",
        "<a href=\"mailto:a@b\">a@b</a> <a href=\"mailto:@c\">@c</a>"},
   });
+}
+
+// The head follows the export's encoding; the table is the export's bytes
+// either way, without a byte-order mark.
+TEST(Conversion, Encodings) {
+  const std::string limit(SOURCE_READ_AHEAD - 1, 'a');
+  const struct {
+    const char* name;
+    std::string export_text;
+    bool utf8;
+  } cases[] = {
+      {"ASCII", "Nom Mail", false},
+      {"Windows-1252", "Pr\xE9nom", false},
+      {"UTF-8", "Pr\xC3\xA9nom \xC5\x81ukasz", true},
+      {"mark before Windows-1252", "\xEF\xBB\xBFPr\xE9nom", true},
+      {"mark before ASCII", "\xEF\xBB\xBFNom", true},
+      {"overlong", "a\xC0\xAF", false},
+      {"surrogate", "a\xED\xA0\x80", false},
+      {"above U+10FFFF", "a\xF4\x90\x80\x80", false},
+      {"four bytes", "a\xF0\x9F\x93\x87", true},
+      {"UTF-8 then a stray 0xE9", "\xC3\xA9\xE9", false},
+      {"letter cut by the end", "ab\xC3", false},
+      {"letter cut by Ctrl-Z", "ab\xC3\x1A\xA9", false},
+      {"letter straddling the limit", limit + "\xC3\xA9x", true},
+      {"letter cut by the limit and the end", limit + "\xC3", false},
+      {"first letter after the limit", limit + "a\xC3\xA9", false},
+      {"broken after the limit", limit + "ab\xE9", false},
+      {"valid up to the limit, broken after", "\xC3\xA9" + limit + "\xE9", true},
+  };
+  for (const auto& c : cases) {
+    for (auto [source_buffer, output_buffer] : kBuffers) {
+      SCOPED_TRACE(std::string(c.name) + " with buffers " + std::to_string(source_buffer) + "/" +
+                   std::to_string(output_buffer));
+      std::string text = c.export_text;
+      if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+      text.resize(std::min(text.find('\x1A'), text.size()));
+      EXPECT_EQ(table_body(convert_bytes(c.export_text, source_buffer, output_buffer), c.utf8),
+                text);
+    }
+  }
+  const std::string head = convert_bytes("\xC3\xA9", DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER);
+  EXPECT_TRUE(head.starts_with(
+      "<html>\r\n<head>\r\n<meta charset=\"utf-8\">\r\n<title>Bookmark</title>\r\n"));
+  EXPECT_NE(head.find(">R\xC3\xA9pertoire<"), std::string::npos);
 }
 
 // An address far longer than both stream buffers: the walk back and both

@@ -74,9 +74,9 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
   return read_file(dir / "carnet.htm");
 }
 
-std::string table_body(const std::string& page) {
+std::string table_body(const std::string& page, bool utf8) {
   std::string text = from_crlf(page);
-  std::string head = std::string(PAGE_HEAD) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);
+  std::string head = page_head(utf8) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);
   std::string tail = std::string(TABLE_CLOSE) + std::string(PAGE_FOOT);
   if (text.size() < head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
       text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {

@@ -36,8 +36,9 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
                           std::size_t output_buffer);
 
 // The table between FIRST_ROW_OPEN and the closing TABLE_CLOSE + PAGE_FOOT,
-// line breaks as "\n". Fails the test if the page around it is not exact.
-std::string table_body(const std::string& page);
+// line breaks as "\n". Fails the test if the page around it is not exact,
+// with the head for a UTF-8 export if `utf8`.
+std::string table_body(const std::string& page, bool utf8 = false);
 
 struct RunResult {
   int status = -1;  // exit status, or -1 if the process did not exit normally

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,7 @@ namespace {
 constexpr char CR = '\r';
 constexpr char LF = '\n';
 constexpr char CTRL_Z = '\x1A';
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
 // Bytes kept in front of the read position across refills: enough for
 // step_back to retrace a few characters, CR LF pairs included, even when a
@@ -29,6 +31,37 @@ SourceStream::~SourceStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+std::ptrdiff_t SourceStream::read_file(char* data, std::size_t n) {
+  for (;;) {
+    ssize_t got = ::read(fd_, data, n);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Reads the file's first bytes into ahead_, once: enough for a byte-order
+// mark and SOURCE_READ_AHEAD + 1 bytes of text after it, or the whole file
+// if it is shorter. A pipe hands them over in pieces, hence the loop.
+void SourceStream::read_ahead() {
+  if (ahead_read_) return;
+  ahead_read_ = true;
+  ahead_.resize(BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1);
+  std::size_t got = 0;
+  while (got < ahead_.size()) {
+    std::ptrdiff_t n = read_file(ahead_.data() + got, ahead_.size() - got);
+    if (n <= 0) {
+      if (n < 0) failed_ = true;
+      ahead_ends_file_ = true;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  ahead_.resize(got);
+  if (std::string_view(ahead_.data(), got).starts_with(BYTE_ORDER_MARK))
+    text_start_ = BYTE_ORDER_MARK.size();
+  ahead_used_ = text_start_;
+}
+
 // Makes at least one more byte available after pos_, keeping HISTORY bytes
 // before it. False at the end of the file or on an error.
 bool SourceStream::fill() {
@@ -41,17 +74,25 @@ bool SourceStream::fill() {
     pos_ -= drop;
     base_ += drop;
   }
-  for (;;) {
-    ssize_t got = ::read(fd_, buf_.data() + len_, buf_.size() - len_);
+  read_ahead();
+  if (ahead_used_ < ahead_.size()) {
+    std::size_t n = std::min(buf_.size() - len_, ahead_.size() - ahead_used_);
+    std::memcpy(buf_.data() + len_, ahead_.data() + ahead_used_, n);
+    ahead_used_ += n;
+    len_ += n;
+    return true;
+  }
+  if (!ahead_ends_file_) {
+    past_ahead_ = true;
+    std::ptrdiff_t got = read_file(buf_.data() + len_, buf_.size() - len_);
     if (got > 0) {
       len_ += static_cast<std::size_t>(got);
       return true;
     }
-    if (got < 0 && errno == EINTR) continue;
     if (got < 0) failed_ = true;
-    file_done_ = true;
-    return false;
   }
+  file_done_ = true;
+  return false;
 }
 
 int SourceStream::read_char_slow() {
@@ -90,7 +131,9 @@ bool SourceStream::read_line(char* buffer, std::size_t size) {
 
 bool SourceStream::rewind() {
   if (base_ != 0) {
-    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+    // The text starts again from the read-ahead; the file must then go on
+    // from right after it.
+    if (past_ahead_ && ::lseek(fd_, static_cast<off_t>(ahead_.size()), SEEK_SET) < 0) {
       // A pipe that has moved on: what it gave is gone, so is the export.
       // The position goes to len_ too, as read_char's inline path expects.
       failed_ = true;
@@ -98,6 +141,8 @@ bool SourceStream::rewind() {
       pos_ = len_;
       return false;
     }
+    past_ahead_ = false;
+    ahead_used_ = text_start_;
     base_ = 0;
     len_ = 0;
     file_done_ = false;
@@ -105,6 +150,18 @@ bool SourceStream::rewind() {
   pos_ = 0;
   at_end_ = false;
   return true;
+}
+
+std::string_view SourceStream::start_of_text() {
+  read_ahead();
+  std::string_view text(ahead_.data() + text_start_, ahead_.size() - text_start_);
+  text = text.substr(0, std::min(text.find(CTRL_Z), SOURCE_READ_AHEAD + 1));
+  return text;
+}
+
+bool SourceStream::had_byte_order_mark() {
+  read_ahead();
+  return text_start_ != 0;
 }
 
 bool SourceStream::step_back_slow(std::size_t n) {

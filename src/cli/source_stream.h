@@ -1,5 +1,6 @@
 // The export, read as text: CR LF and a lone LF are one line break, Ctrl-Z
-// ends the text, every other byte (0xFF included) is a character.
+// ends the text, every other byte (0xFF included) is a character. A UTF-8
+// byte-order mark at the very start is not text and is skipped.
 #ifndef QUILLANTREX_CLI_SOURCE_STREAM_H_
 #define QUILLANTREX_CLI_SOURCE_STREAM_H_
 
@@ -17,6 +18,10 @@ namespace quillantrex {
 inline constexpr int END_OF_INPUT = -1;
 
 inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 256 * 1024;
+
+// How much of the text the stream reads ahead before anything is converted,
+// so that the page's head can depend on what the export holds.
+inline constexpr std::size_t SOURCE_READ_AHEAD = 64 * 1024;
 
 class SourceStream {
  public:
@@ -51,10 +56,17 @@ class SourceStream {
   // terminates the buffer. False when not even one character could be read.
   bool read_line(char* buffer, std::size_t size);
 
-  // Back to the start of the text. Works on a pipe as long as the stream has
-  // not yet let go of the file's first bytes, which is always the case after
-  // the first-line check with the default buffer. False when impossible.
+  // Back to the start of the text. Works on a pipe as long as nothing past
+  // the read-ahead has been read, which is always the case after the
+  // first-line check. False when impossible.
   bool rewind();
+
+  // The text's first bytes, as they are in the file (CR LF not translated):
+  // up to SOURCE_READ_AHEAD + 1 of them, so that a caller can tell whether
+  // the text goes on after SOURCE_READ_AHEAD. Ends before a Ctrl-Z.
+  std::string_view start_of_text();
+  // Whether the file began with a UTF-8 byte-order mark.
+  bool had_byte_order_mark();
 
   // Moves back n characters, so that the next read_char() yields them again
   // (a line break read from CR LF included). Only the last few characters
@@ -88,6 +100,10 @@ class SourceStream {
 
  private:
   bool fill();
+  void read_ahead();
+  // One read of the file at its current offset: bytes read, 0 at its end,
+  // -1 on an error.
+  std::ptrdiff_t read_file(char* data, std::size_t n);
   int read_char_slow();
   bool step_back_slow(std::size_t n);
   std::string_view buffered_slow();
@@ -100,6 +116,15 @@ class SourceStream {
   bool at_end_ = false;     // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
   bool file_done_ = false;  // the file itself has no more bytes
   bool failed_ = false;
+  // The file's first bytes, read once before anything else and served by
+  // fill() first: from text_start_ (after a byte-order mark) to the end.
+  // The file's own offset stays at their end until fill() goes past them.
+  std::vector<char> ahead_;
+  bool ahead_read_ = false;
+  bool ahead_ends_file_ = false;  // the file had no bytes beyond ahead_
+  std::size_t text_start_ = 0;
+  std::size_t ahead_used_ = 0;  // bytes of ahead_ handed to buf_
+  bool past_ahead_ = false;     // the file has been read beyond ahead_
 };
 
 // Opens `name` for reading. Refuses directories, which Linux lets one open.

@@ -10,6 +10,7 @@
 #include "convert/byte_scan.h"
 #include "convert/mail_link.h"
 #include "convert/page_texts.h"
+#include "convert/text_encoding.h"
 
 namespace quillantrex {
 
@@ -119,11 +120,21 @@ bool copy_plain_run(SourceStream& source, OutputStream& output) {
 
 }  // namespace
 
+std::string page_head(bool utf8) {
+  std::string head(PAGE_HEAD);
+  if (utf8) {
+    head.replace(head.find('\xE9'), 1, UTF8_HEADING_LETTER);
+    head.insert(head.find("<head>\n") + 7, UTF8_CHARSET_LINE);
+  }
+  return head;
+}
+
 void convert_table(SourceStream& source, OutputStream& output) {
-  output.write_text(PAGE_HEAD);
+  source.rewind();
+  const bool utf8 = export_is_utf8(source.had_byte_order_mark(), source.start_of_text());
+  output.write_text(page_head(utf8));
   output.write_text(TABLE_OPEN);
   output.write_text(FIRST_ROW_OPEN);
-  source.rewind();
 
   // Characters the closing step writes over: END_FILLER, and the "<tr>\n<td>"
   // before it when the export ended with a line break outside quotes. An

@@ -3,6 +3,8 @@
 #ifndef QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 #define QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 
+#include <string>
+
 namespace quillantrex {
 
 class SourceStream;
@@ -11,6 +13,10 @@ class OutputStream;
 // Writes the whole page to `output`, which must be empty. Reads `source` from
 // its start wherever it stands. Failures are left in the streams' failed().
 void convert_table(SourceStream& source, OutputStream& output);
+
+// PAGE_HEAD as written for a Windows-1252 (or plain ASCII) export, or for a
+// UTF-8 one.
+std::string page_head(bool utf8);
 
 }  // namespace quillantrex
 

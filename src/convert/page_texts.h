@@ -26,6 +26,12 @@ inline constexpr std::string_view PAGE_HEAD =
     "border=\"0\" width=\"40\" height=\"40\"></a></p>\n"
     "<p>(This page is only for private use. You shouldn't see that page)</p>\n";
 
+// A UTF-8 export gets a UTF-8 page: its head declares the charset on a line
+// of its own right after "<head>", and the heading's "é" is written in UTF-8.
+// Nothing else of the page changes.
+inline constexpr std::string_view UTF8_CHARSET_LINE = "<meta charset=\"utf-8\">\n";
+inline constexpr std::string_view UTF8_HEADING_LETTER = "\xC3\xA9";
+
 inline constexpr std::string_view TABLE_OPEN = "<table border=\"1\" width=\"100%\">";
 inline constexpr std::string_view FIRST_ROW_OPEN = "\n<tr>\n<td>";
 inline constexpr std::string_view ROW_BREAK = "</td>\n</tr>\n<tr>\n<td>";
