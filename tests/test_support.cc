@@ -61,17 +61,12 @@ std::string from_crlf(const std::string& page) {
 
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
                           std::size_t output_buffer) {
-  TempDir dir;
-  write_file(dir / "export.csv", export_text);
-  auto source = open_source(dir / "export.csv", source_buffer);
-  auto output = create_output(dir / "carnet.htm", output_buffer);
-  if (!source || !output) {
-    ADD_FAILURE() << "cannot open the test files";
-    return "";
-  }
-  convert_table(*source, *output);
-  EXPECT_TRUE(output->close());
-  return read_file(dir / "carnet.htm");
+  std::string page;
+  SourceStream source(memory_source_file(export_text), source_buffer);
+  OutputStream output(memory_page_file(page), output_buffer);
+  convert_table(source, output);
+  EXPECT_TRUE(output.close());
+  return page;
 }
 
 std::string table_body(const std::string& page) {

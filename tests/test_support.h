@@ -30,8 +30,8 @@ bool file_exists(const std::string& path);
 // is out of place.
 std::string from_crlf(const std::string& page);
 
-// Converts `export_text` through real files with the given stream buffer
-// sizes and returns the page's bytes.
+// Converts `export_text` through files in memory with the given stream
+// buffer sizes and returns the page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
                           std::size_t output_buffer);
 

@@ -1,11 +1,7 @@
 #include "cli/source_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quillantrex {
 
@@ -22,12 +18,10 @@ constexpr std::size_t HISTORY = 64;
 
 }  // namespace
 
-SourceStream::SourceStream(int fd, std::size_t buffer_size)
-    : fd_(fd), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
+SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_size)
+    : file_(std::move(file)), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
 
-SourceStream::~SourceStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
+SourceStream::~SourceStream() = default;
 
 // Makes at least one more byte available after pos_, keeping HISTORY bytes
 // before it. False at the end of the file or on an error.
@@ -41,17 +35,14 @@ bool SourceStream::fill() {
     pos_ -= drop;
     base_ += drop;
   }
-  for (;;) {
-    ssize_t got = ::read(fd_, buf_.data() + len_, buf_.size() - len_);
-    if (got > 0) {
-      len_ += static_cast<std::size_t>(got);
-      return true;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failed_ = true;
-    file_done_ = true;
-    return false;
+  std::ptrdiff_t got = read_file(buf_.data() + len_, buf_.size() - len_);
+  if (got > 0) {
+    len_ += static_cast<std::size_t>(got);
+    return true;
   }
+  if (got < 0) failed_ = true;
+  file_done_ = true;
+  return false;
 }
 
 int SourceStream::read_char_slow() {
@@ -90,7 +81,7 @@ bool SourceStream::read_line(char* buffer, std::size_t size) {
 
 bool SourceStream::rewind() {
   if (base_ != 0) {
-    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+    if (!file_->rewind()) {
       // A pipe that has moved on: what it gave is gone, so is the export.
       // The position goes to len_ too, as read_char's inline path expects.
       failed_ = true;
@@ -125,25 +116,10 @@ std::string_view SourceStream::buffered_slow() {
   return std::string_view(buf_.data() + pos_, len_ - pos_);
 }
 
-bool SourceStream::same_file_as(const std::string& name) const {
-  struct stat mine, theirs;
-  return ::fstat(fd_, &mine) == 0 && ::stat(name.c_str(), &theirs) == 0 &&
-         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
-}
-
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
-  if (name.empty()) return nullptr;
-  int fd;
-  do {
-    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<SourceStream>(fd, buffer_size);
+  std::unique_ptr<SourceFile> file = open_source_file(name);
+  if (!file) return nullptr;
+  return std::make_unique<SourceStream>(std::move(file), buffer_size);
 }
 
 }  // namespace quillantrex
