@@ -56,6 +56,7 @@ Table expected_table(const std::string& text) {
 
 std::string crlf(std::string_view text) {
   std::string stored;
+  stored.reserve(text.size() + text.size() / 4);
   for (char c : text) {
     if (c == '\n') stored.push_back('\r');
     stored.push_back(c);
@@ -112,6 +113,7 @@ std::string parse_table(std::string_view lines, Table& t) {
 
 std::string export_text(std::string_view bytes) {
   std::string text;
+  text.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
     if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
     text.push_back(bytes[i]);
