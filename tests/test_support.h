@@ -39,13 +39,24 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
 // line breaks as "\n". Fails the test if the page around it is not exact.
 std::string table_body(const std::string& page);
 
+// The exit status of a failed run as the parent sees it: the tool's -1,
+// cut to eight bits on POSIX systems, whole on Windows.
+#ifdef _WIN32
+inline constexpr int FAILED_EXIT = -1;
+#else
+inline constexpr int FAILED_EXIT = 255;
+#endif
+inline constexpr int DID_NOT_EXIT = -1000;
+
 struct RunResult {
-  int status = -1;  // exit status, or -1 if the process did not exit normally
-  std::string console;
+  int status = DID_NOT_EXIT;  // exit status, if the process exited normally
+  std::string console;        // line breaks as "\n"
 };
 
 // Runs the built tool in `dir` with `args` and `input` on its standard input
-// (closed if `close_input`).
+// (closed if `close_input`). On Windows the console's line breaks must be
+// CR LF, as a Windows program writes them, and are returned as "\n".
+// One implementation per system: tool_process_posix.cc, _windows.cc.
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
                            const std::string& input = "", bool close_input = false);
 

@@ -23,7 +23,7 @@ bool alone_on_own_console() {
 }
 
 void wait_for_enter() {
-  std::fwrite(PRESS_ENTER.data(), 1, PRESS_ENTER.size(), stdout);
+  std::fwrite(quillantrex::PRESS_ENTER.data(), 1, quillantrex::PRESS_ENTER.size(), stdout);
   std::fflush(stdout);
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   ::FlushConsoleInputBuffer(input);
