@@ -2,7 +2,8 @@
 # Cross-builds the Windows program and its tests with MinGW-w64, runs the
 # tests under Wine, then holds the program to the Linux build: the same page,
 # byte for byte, for the example and the fuzzer's seed exports, and a write
-# failure reported as one.
+# failure reported as one. Last, the program must need no DLL beyond the
+# system's, and the zip must hold it with its README and manual.
 #   windows_check.sh SOURCE_DIR WORK_DIR LINUX_TOOL
 # Without MinGW-w64 or Wine the check is skipped (77), except in CI
 # (CI=true), where it fails.
@@ -55,6 +56,19 @@ if [ "$code" != 255 ] || ! grep -q "Error while writing the destination file: ca
   status=1
 fi
 rm -rf "$run"
+
+# Built with the C++ runtime inside: MinGW's own DLLs are not on a user's
+# machine.
+exe="$work/build/quillantrex.exe"
+if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" | grep -Ei "lib(stdc|gcc|winpthread)"; then
+  echo "quillantrex.exe needs MinGW's DLLs"
+  status=1
+fi
+(cd "$work/build" && cpack -G ZIP >/dev/null)
+contents=$(cmake -E tar tf "$work/build"/quillantrex-*-win64.zip)
+for file in quillantrex.exe README.txt quillantrex-manual.txt; do
+  echo "$contents" | grep -q "/$file\$" || { echo "the zip lacks $file" && status=1; }
+done
 
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 "$wineserver" -w 2>/dev/null || true
