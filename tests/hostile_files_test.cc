@@ -31,6 +31,7 @@ const std::string kExport = "Nom;Mail\r\nJean;j@x.fr\r\n";
 constexpr auto kNoWrite = std::filesystem::perms::owner_write |
                           std::filesystem::perms::group_write |
                           std::filesystem::perms::others_write;
+// "Müller–Łódź.csv" in UTF-8.
 const std::string kLetters =
     "M\xC3\xBCller\xE2\x80\x93\xC5\x81\xC3\xB3"
     "d\xC5\xBA.csv";

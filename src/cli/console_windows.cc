@@ -16,7 +16,11 @@ namespace {
 
 // The console behind `file`, or null when it is a pipe or a file.
 HANDLE console_of(std::FILE* file) {
-  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  // Started without standard handles, the runtime's stream has no
+  // descriptor at all.
+  const int descriptor = ::_fileno(file);
+  if (descriptor < 0) return nullptr;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
   DWORD mode;
   if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return nullptr;
   return handle;
