@@ -6,4 +6,6 @@ for wine in /usr/lib/wine/wine64 "$(command -v wine64)" "$(command -v wine)"; do
 done
 [ -x "$wine" ] || { echo "wine64 not found" >&2; exit 127; }
 export WINEDEBUG=-all
+# No offer to install Mono or Gecko into a new prefix: nothing here uses them.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 exec "$wine" "$@"

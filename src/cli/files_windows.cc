@@ -145,9 +145,14 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name) {
-  HANDLE file =
-      ::CreateFileW(utf8_to_wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring wide = utf8_to_wide(name);
+  // Windows refuses to replace a read-only file, whoever asks; Wine run by
+  // root would not, and the program behaves the same on both.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return nullptr;
+  HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<WindowsPage>(file);
 }
