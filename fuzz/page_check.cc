@@ -57,6 +57,7 @@ Table expected_table(const std::string& text) {
 
 std::string crlf(std::string_view text) {
   std::string stored;
+  stored.reserve(text.size() + text.size() / 4);
   for (char c : text) {
     if (c == '\n') stored.push_back('\r');
     stored.push_back(c);
@@ -114,6 +115,7 @@ std::string parse_table(std::string_view lines, Table& t) {
 std::string export_text(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);  // a UTF-8 byte-order mark
   std::string text;
+  text.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
     if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
     text.push_back(bytes[i]);

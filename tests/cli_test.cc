@@ -1,10 +1,9 @@
 // The built tool run as a process in a temporary directory: console
 // transcript, exit status and what is left on disk.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "cli/console_texts.h"
@@ -16,7 +15,7 @@ namespace {
 
 const std::string kBanner(BANNER);
 const std::string kDone = std::string(DONE) + std::string(CLOSING_BANNER);
-constexpr int kFailed = 255;
+constexpr int kFailed = FAILED_EXIT;
 
 std::string source_error(const std::string& name) {
   return "Error while accessing the source file: " + name + "\n";
@@ -45,7 +44,7 @@ TEST(Tool, PromptTakesTheFirstWord) {
 // Names the tool cannot open: nothing is created or changed.
 TEST(Tool, SourceThatCannotBeOpened) {
   TempDir dir;
-  ::mkdir((dir / "folder").c_str(), 0755);
+  std::filesystem::create_directory(dir / "folder");
   write_file(dir / "carnet.htm", "old page");
   std::string long_name(5000, 'n');
   struct Case {
@@ -87,12 +86,20 @@ TEST(Tool, EmptySourceLeavesAnEmptyPage) {
   }
 }
 
+// Whatever the spelling or link: on Windows names differing in case name the
+// same file.
 TEST(Tool, RefusesThePageAsItsOwnSource) {
   TempDir dir;
   write_file(dir / "carnet.htm", "a;b\n");
-  ::symlink("carnet.htm", (dir / "link.csv").c_str());
-  ::link((dir / "carnet.htm").c_str(), (dir / "hard.csv").c_str());
-  for (const char* name : {"carnet.htm", "./carnet.htm", "link.csv", "hard.csv"}) {
+  std::filesystem::create_hard_link(dir / "carnet.htm", dir / "hard.csv");
+#ifdef _WIN32
+  const char* const names[] = {"carnet.htm", "./carnet.htm", "hard.csv", "CARNET.HTM",
+                               ".\\carnet.htm"};
+#else
+  std::filesystem::create_symlink("carnet.htm", dir / "link.csv");
+  const char* const names[] = {"carnet.htm", "./carnet.htm", "hard.csv", "link.csv"};
+#endif
+  for (const char* name : names) {
     RunResult r = run_tool_process(dir.path(), {name});
     EXPECT_EQ(r.status, kFailed);
     EXPECT_EQ(r.console, kBanner + name + " -> " +
@@ -105,17 +112,18 @@ TEST(Tool, RefusesThePageAsItsOwnSource) {
 TEST(Tool, DestinationThatCannotBeOpened) {
   TempDir dir;
   write_file(dir / "c.csv", "x\n");
-  ::mkdir((dir / "carnet.htm").c_str(), 0755);
+  std::filesystem::create_directory(dir / "carnet.htm");
   RunResult r = run_tool_process(dir.path(), {"c.csv"});
   EXPECT_EQ(r.status, kFailed);
   EXPECT_EQ(r.console,
             kBanner + "c.csv -> Error while accessing the destination file: carnet.htm\n");
 }
 
+#ifndef _WIN32
 TEST(Tool, WriteFailureIsNotSuccess) {
   TempDir dir;
   write_file(dir / "c.csv", "x\n");
-  ::symlink("/dev/full", (dir / "carnet.htm").c_str());
+  std::filesystem::create_symlink("/dev/full", dir / "carnet.htm");
   RunResult r = run_tool_process(dir.path(), {"c.csv"});
   EXPECT_EQ(r.status, kFailed);
   EXPECT_EQ(r.console, kBanner + "c.csv -> Error while writing the destination file: carnet.htm\n");
@@ -139,6 +147,7 @@ TEST(Tool, ConvertsAPipe) {
             std::count(text.begin(), text.end(), '\xC5'));
   EXPECT_TRUE(body.starts_with("Nom</td>"));
 }
+#endif
 
 TEST(Tool, ConvertsTheShippedExample) {
   TempDir dir;

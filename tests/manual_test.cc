@@ -66,6 +66,7 @@ TEST(Manual, ListsEveryConsoleMessageVerbatim) {
            fill(WRITE_ERROR_FORMAT, output),
            std::string(DONE),
            std::string(CLOSING_BANNER),
+           std::string(PRESS_ENTER),
        }) {
     for (const auto& line : trimmed_lines(message)) {
       if (!line.empty()) {

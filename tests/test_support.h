@@ -30,8 +30,8 @@ bool file_exists(const std::string& path);
 // is out of place.
 std::string from_crlf(const std::string& page);
 
-// Converts `export_text` through real files with the given stream buffer
-// sizes and returns the page's bytes.
+// Converts `export_text` through files in memory with the given stream
+// buffer sizes and returns the page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
                           std::size_t output_buffer);
 
@@ -40,13 +40,24 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
 // with the head for a UTF-8 export if `utf8`.
 std::string table_body(const std::string& page, bool utf8 = false);
 
+// The exit status of a failed run as the parent sees it: the tool's -1,
+// cut to eight bits on POSIX systems, whole on Windows.
+#ifdef _WIN32
+inline constexpr int FAILED_EXIT = -1;
+#else
+inline constexpr int FAILED_EXIT = 255;
+#endif
+inline constexpr int DID_NOT_EXIT = -1000;
+
 struct RunResult {
-  int status = -1;  // exit status, or -1 if the process did not exit normally
-  std::string console;
+  int status = DID_NOT_EXIT;  // exit status, if the process exited normally
+  std::string console;        // line breaks as "\n"
 };
 
 // Runs the built tool in `dir` with `args` and `input` on its standard input
-// (closed if `close_input`).
+// (closed if `close_input`). On Windows the console's line breaks must be
+// CR LF, as a Windows program writes them, and are returned as "\n".
+// One implementation per system: tool_process_posix.cc, _windows.cc.
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
                            const std::string& input = "", bool close_input = false);
 

@@ -27,6 +27,9 @@ inline constexpr std::string_view CLOSING_BANNER =
     "\n\n------------------\nAny suggestions?\nEmail: "
     "quillantrex@example.org"
     "\n------------------\n";
+// Windows only: the last line in a console window of the tool's own, which
+// would otherwise close before it could be read.
+inline constexpr std::string_view PRESS_ENTER = "\nPress Enter to close this window.\n";
 
 // The process's exit status after a failure: all bits set.
 inline constexpr int EXIT_FAILED = -1;

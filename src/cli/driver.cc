@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/console.h"
 #include "cli/console_texts.h"
 #include "cli/output_stream.h"
 #include "cli/source_stream.h"
@@ -19,10 +20,11 @@ void say(std::FILE* out, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), out);
 }
 
-void say_format(std::FILE* out, std::string_view format, std::string_view text) {
+// `name` is a file name, which a console may need to be shown differently.
+void say_format(std::FILE* out, std::string_view format, std::string_view name) {
   std::size_t at = format.find("%s");
   say(out, format.substr(0, at));
-  say(out, text);
+  if (!write_console_name(out, name)) say(out, name);
   say(out, format.substr(at + 2));
 }
 
@@ -53,7 +55,7 @@ int run_tool(int argument_count, char** arguments, std::FILE* in, std::FILE* out
   } else {
     say(out, PROMPT);
     std::fflush(out);
-    name = read_word(in);
+    if (!read_console_word(in, name)) name = read_word(in);
   }
 
   std::unique_ptr<SourceStream> source = open_source(name);

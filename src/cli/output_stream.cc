@@ -1,11 +1,8 @@
 #include "cli/output_stream.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quillantrex {
 
@@ -14,44 +11,24 @@ namespace {
 constexpr char CR = '\r';
 constexpr char LF = '\n';
 
-// Writes or reads exactly n bytes at `offset`; false on any failure,
-// including a short read (the file no longer holds what we wrote).
-bool write_at(int fd, const char* data, std::size_t n, std::uint64_t offset) {
-  while (n > 0) {
-    ssize_t done = ::pwrite(fd, data, n, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    n -= static_cast<std::size_t>(done);
-    offset += static_cast<std::uint64_t>(done);
-  }
-  return true;
-}
-
-bool read_at(int fd, char* data, std::size_t n, std::uint64_t offset) {
-  while (n > 0) {
-    ssize_t done = ::pread(fd, data, n, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    n -= static_cast<std::size_t>(done);
-    offset += static_cast<std::uint64_t>(done);
-  }
-  return true;
-}
-
 }  // namespace
 
-OutputStream::OutputStream(int fd, std::size_t buffer_size)
-    : fd_(fd), buf_(std::max<std::size_t>(buffer_size, 2)), cap_(buf_.size()) {}
+OutputStream::OutputStream(std::unique_ptr<PageFile> file, std::size_t buffer_size)
+    : file_(std::move(file)), buf_(std::max<std::size_t>(buffer_size, 2)), cap_(buf_.size()) {}
 
-OutputStream::~OutputStream() {
-  if (fd_ >= 0) ::close(fd_);
+OutputStream::~OutputStream() = default;
+
+bool OutputStream::write_at(const char* data, std::size_t n, std::uint64_t offset) {
+  return file_ && file_->write_at(data, n, offset);
+}
+
+bool OutputStream::read_at(char* data, std::size_t n, std::uint64_t offset) {
+  return file_ && file_->read_at(data, n, offset);
 }
 
 void OutputStream::flush() {
   if (dirty_hi_ > dirty_lo_ &&
-      !write_at(fd_, buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
+      !write_at(buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
     failed_ = true;
   }
   dirty_lo_ = SIZE_MAX;
@@ -85,10 +62,10 @@ void OutputStream::move_window(std::uint64_t offset, bool backward) {
   } else {
     keep_lo = keep_hi = end;
   }
-  if (keep_lo > base && !read_at(fd_, buf_.data(), static_cast<std::size_t>(keep_lo - base), base))
+  if (keep_lo > base && !read_at(buf_.data(), static_cast<std::size_t>(keep_lo - base), base))
     failed_ = true;
-  if (end > keep_hi && !read_at(fd_, buf_.data() + (keep_hi - base),
-                                static_cast<std::size_t>(end - keep_hi), keep_hi))
+  if (end > keep_hi &&
+      !read_at(buf_.data() + (keep_hi - base), static_cast<std::size_t>(end - keep_hi), keep_hi))
     failed_ = true;
   base_ = base;
   len_ = len;
@@ -194,19 +171,15 @@ void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t
 
 bool OutputStream::close() {
   flush();
-  int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) failed_ = true;
+  if (!file_ || !file_->close()) failed_ = true;
+  file_.reset();
   return !failed_;
 }
 
 std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size) {
-  int fd;
-  do {
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  return std::make_unique<OutputStream>(fd, buffer_size);
+  std::unique_ptr<PageFile> file = create_page_file(name);
+  if (!file) return nullptr;
+  return std::make_unique<OutputStream>(std::move(file), buffer_size);
 }
 
 }  // namespace quillantrex

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/file_access.h"
+
 namespace quillantrex {
 
 inline constexpr std::size_t DEFAULT_OUTPUT_BUFFER = 256 * 1024;
@@ -44,9 +46,9 @@ consteval StoredText<stored_size(Text)> store_text() {
 
 class OutputStream {
  public:
-  // Takes ownership of `fd`, which must be open for reading and writing and
-  // empty. `buffer_size` is a tuning knob for tests.
-  explicit OutputStream(int fd, std::size_t buffer_size = DEFAULT_OUTPUT_BUFFER);
+  // `file` must be empty. `buffer_size` is a tuning knob for tests.
+  explicit OutputStream(std::unique_ptr<PageFile> file,
+                        std::size_t buffer_size = DEFAULT_OUTPUT_BUFFER);
   ~OutputStream();
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
@@ -181,14 +183,18 @@ class OutputStream {
   int get();
   char byte_at(std::uint64_t offset);
   void flush();
+  // Every access to the file goes through these two; false on a failure or
+  // once the file is closed.
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset);
+  bool read_at(char* data, std::size_t n, std::uint64_t offset);
   // Moves the window so that it holds `offset`; `backward` places the offset
   // near the window's end, for walks towards the start of the file.
   void move_window(std::uint64_t offset, bool backward);
 
-  int fd_;
-  std::vector<char> buf_;      // the window: bytes [base_, base_ + len_) of the file
-  std::size_t cap_;            // buf_.size()
-  std::vector<char> scratch_;  // for copy(), allocated on first use
+  std::unique_ptr<PageFile> file_;  // null once closed
+  std::vector<char> buf_;           // the window: bytes [base_, base_ + len_) of the file
+  std::size_t cap_;                 // buf_.size()
+  std::vector<char> scratch_;       // for copy(), allocated on first use
   std::uint64_t base_ = 0;
   std::size_t len_ = 0;
   std::uint64_t pos_ = 0;  // current position, absolute byte offset

@@ -1,12 +1,8 @@
 #include "cli/source_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quillantrex {
 
@@ -24,20 +20,10 @@ constexpr std::size_t HISTORY = 64;
 
 }  // namespace
 
-SourceStream::SourceStream(int fd, std::size_t buffer_size)
-    : fd_(fd), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
+SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_size)
+    : file_(std::move(file)), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
 
-SourceStream::~SourceStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-std::ptrdiff_t SourceStream::read_file(char* data, std::size_t n) {
-  for (;;) {
-    ssize_t got = ::read(fd_, data, n);
-    if (got >= 0) return got;
-    if (errno != EINTR) return -1;
-  }
-}
+SourceStream::~SourceStream() = default;
 
 // Reads the file's first bytes into ahead_, once: enough for a byte-order
 // mark and SOURCE_READ_AHEAD + 1 bytes of text after it, or the whole file
@@ -45,6 +31,9 @@ std::ptrdiff_t SourceStream::read_file(char* data, std::size_t n) {
 void SourceStream::read_ahead() {
   if (ahead_read_) return;
   ahead_read_ = true;
+  past_ahead_ = false;
+  ahead_ends_file_ = false;
+  text_start_ = 0;
   ahead_.resize(BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1);
   std::size_t got = 0;
   while (got < ahead_.size()) {
@@ -131,9 +120,9 @@ bool SourceStream::read_line(char* buffer, std::size_t size) {
 
 bool SourceStream::rewind() {
   if (base_ != 0) {
-    // The text starts again from the read-ahead; the file must then go on
-    // from right after it.
-    if (past_ahead_ && ::lseek(fd_, static_cast<off_t>(ahead_.size()), SEEK_SET) < 0) {
+    // The text starts again from the read-ahead. A file that has gone past
+    // it goes back to its start and gives it again.
+    if (past_ahead_ && !file_->rewind()) {
       // A pipe that has moved on: what it gave is gone, so is the export.
       // The position goes to len_ too, as read_char's inline path expects.
       failed_ = true;
@@ -141,7 +130,10 @@ bool SourceStream::rewind() {
       pos_ = len_;
       return false;
     }
-    past_ahead_ = false;
+    if (past_ahead_) {
+      ahead_read_ = false;
+      read_ahead();
+    }
     ahead_used_ = text_start_;
     base_ = 0;
     len_ = 0;
@@ -182,25 +174,10 @@ std::string_view SourceStream::buffered_slow() {
   return std::string_view(buf_.data() + pos_, len_ - pos_);
 }
 
-bool SourceStream::same_file_as(const std::string& name) const {
-  struct stat mine, theirs;
-  return ::fstat(fd_, &mine) == 0 && ::stat(name.c_str(), &theirs) == 0 &&
-         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
-}
-
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
-  if (name.empty()) return nullptr;
-  int fd;
-  do {
-    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<SourceStream>(fd, buffer_size);
+  std::unique_ptr<SourceFile> file = open_source_file(name);
+  if (!file) return nullptr;
+  return std::make_unique<SourceStream>(std::move(file), buffer_size);
 }
 
 }  // namespace quillantrex

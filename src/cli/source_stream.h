@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/file_access.h"
+
 namespace quillantrex {
 
 // Returned by read_char() at the end of the text; distinct from all 256
@@ -25,10 +27,10 @@ inline constexpr std::size_t SOURCE_READ_AHEAD = 64 * 1024;
 
 class SourceStream {
  public:
-  // Takes ownership of `fd`. `buffer_size` is a tuning knob for tests; the
-  // stream keeps a little history beyond it so that step_back never needs
-  // the file again.
-  explicit SourceStream(int fd, std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);
+  // `buffer_size` is a tuning knob for tests; the stream keeps a little
+  // history beyond it so that step_back never needs the file again.
+  explicit SourceStream(std::unique_ptr<SourceFile> file,
+                        std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);
   ~SourceStream();
   SourceStream(const SourceStream&) = delete;
   SourceStream& operator=(const SourceStream&) = delete;
@@ -91,9 +93,9 @@ class SourceStream {
   }
   void skip(std::size_t n) { pos_ += n; }
 
-  // Whether `name` is this very file (same device and inode), through links
-  // or another spelling of the path.
-  bool same_file_as(const std::string& name) const;
+  // Whether `name` is this very file, through links or another spelling of
+  // the path.
+  bool same_file_as(const std::string& name) const { return file_->same_file_as(name); }
 
   // True once a read of the file failed (as opposed to ending).
   bool failed() const { return failed_; }
@@ -101,14 +103,13 @@ class SourceStream {
  private:
   bool fill();
   void read_ahead();
-  // One read of the file at its current offset: bytes read, 0 at its end,
-  // -1 on an error.
-  std::ptrdiff_t read_file(char* data, std::size_t n);
+  // Every read of the file goes through here.
+  std::ptrdiff_t read_file(char* data, std::size_t n) { return file_->read(data, n); }
   int read_char_slow();
   bool step_back_slow(std::size_t n);
   std::string_view buffered_slow();
 
-  int fd_;
+  std::unique_ptr<SourceFile> file_;
   std::vector<char> buf_;
   std::size_t pos_ = 0;     // read position in buf_
   std::size_t len_ = 0;     // valid bytes in buf_
@@ -127,7 +128,8 @@ class SourceStream {
   bool past_ahead_ = false;     // the file has been read beyond ahead_
 };
 
-// Opens `name` for reading. Refuses directories, which Linux lets one open.
+// Opens `name` for reading. Refuses directories, which some systems let
+// one open.
 // On failure returns null.
 std::unique_ptr<SourceStream> open_source(const std::string& name,
                                           std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);

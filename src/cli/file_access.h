@@ -1,0 +1,57 @@
+// The only way the streams reach files: the export read from start to end,
+// and the page read and written at offsets. One implementation per platform
+// (files_posix.cc, files_windows.cc) and one in memory (files_memory.cc) for
+// tests and the fuzzer. Each call moves a whole buffer, so the streams keep
+// their per-character work inline and call through here once per refill or
+// flush. Failures are returned, never thrown.
+#ifndef QUILLANTREX_CLI_FILE_ACCESS_H_
+#define QUILLANTREX_CLI_FILE_ACCESS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quillantrex {
+
+// Read in one direction, as a pipe allows.
+class SourceFile {
+ public:
+  virtual ~SourceFile() = default;
+  // Up to n next bytes into `data`: how many were read, 0 at the end of the
+  // file, -1 on a failure.
+  virtual std::ptrdiff_t read(char* data, std::size_t n) = 0;
+  // Back to the first byte. False where the file cannot go back (a pipe).
+  virtual bool rewind() = 0;
+  // Whether `name` is this very file, whatever the spelling or link that
+  // leads to it.
+  virtual bool same_file_as(const std::string& name) const = 0;
+};
+
+class PageFile {
+ public:
+  virtual ~PageFile() = default;
+  // Exactly n bytes at `offset`; false on any failure, a short read (the
+  // file no longer holds what was written) included.
+  virtual bool write_at(const char* data, std::size_t n, std::uint64_t offset) = 0;
+  virtual bool read_at(char* data, std::size_t n, std::uint64_t offset) = 0;
+  // False if the file could not be closed cleanly; nothing is possible after.
+  virtual bool close() = 0;
+};
+
+// The platform's files. Null when `name` cannot be opened or is a
+// directory, which some systems let one open for reading.
+std::unique_ptr<SourceFile> open_source_file(const std::string& name);
+// Creates `name` or empties it, for reading and writing.
+std::unique_ptr<PageFile> create_page_file(const std::string& name);
+
+// Files in memory. The source reads `bytes`, which must outlive it. The page
+// is `page` itself, which must outlive it; writes that would make it longer
+// than `limit` fail, as on a full disk.
+std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes);
+std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limit = UINT64_MAX);
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CLI_FILE_ACCESS_H_

@@ -1,0 +1,160 @@
+// Files through Win32 handles. Names arrive as UTF-8 and are opened as
+// UTF-16, so names in any letters work whatever the system's code page.
+#include <windows.h>
+
+#include <climits>
+
+#include "cli/file_access.h"
+#include "cli/windows_text.h"
+
+namespace quillantrex {
+
+namespace {
+
+// The most one ReadFile or WriteFile call may move.
+constexpr std::size_t MAX_CALL = 1u << 30;
+
+OVERLAPPED at_offset(std::uint64_t offset) {
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(offset);
+  where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return where;
+}
+
+// Volume serial number and file index: the same pair is the same file,
+// whatever the spelling, case or link that led to it.
+struct FileIdentity {
+  DWORD volume;
+  DWORD index_high;
+  DWORD index_low;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool identify(HANDLE file, FileIdentity& id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+class WindowsSource final : public SourceFile {
+ public:
+  explicit WindowsSource(HANDLE file) : file_(file) {}
+  ~WindowsSource() override { ::CloseHandle(file_); }
+  WindowsSource(const WindowsSource&) = delete;
+  WindowsSource& operator=(const WindowsSource&) = delete;
+
+  std::ptrdiff_t read(char* data, std::size_t n) override {
+    DWORD got = 0;
+    if (::ReadFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &got, nullptr))
+      return got;
+    // The writer of a pipe closing is the pipe's end, not a failure.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+
+  bool rewind() override {
+    LARGE_INTEGER start{};
+    return ::GetFileType(file_) == FILE_TYPE_DISK &&
+           ::SetFilePointerEx(file_, start, nullptr, FILE_BEGIN);
+  }
+
+  bool same_file_as(const std::string& name) const override {
+    // No access asked for: enough to read the identity, and it works on a
+    // file that others hold open, or on a directory.
+    HANDLE other = ::CreateFileW(utf8_to_wide(name).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE) return false;
+    FileIdentity mine, theirs;
+    const bool same = identify(file_, mine) && identify(other, theirs) && mine == theirs;
+    ::CloseHandle(other);
+    return same;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+class WindowsPage final : public PageFile {
+ public:
+  explicit WindowsPage(HANDLE file) : file_(file) {}
+  ~WindowsPage() override {
+    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+  }
+  WindowsPage(const WindowsPage&) = delete;
+  WindowsPage& operator=(const WindowsPage&) = delete;
+
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    while (n > 0) {
+      OVERLAPPED where = at_offset(offset);
+      DWORD done = 0;
+      if (!::WriteFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done,
+                       &where) ||
+          done == 0)
+        return false;
+      data += done;
+      n -= done;
+      offset += done;
+    }
+    return true;
+  }
+
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    while (n > 0) {
+      OVERLAPPED where = at_offset(offset);
+      DWORD done = 0;
+      if (!::ReadFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done,
+                      &where) ||
+          done == 0)
+        return false;
+      data += done;
+      n -= done;
+      offset += done;
+    }
+    return true;
+  }
+
+  bool close() override {
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    return file != INVALID_HANDLE_VALUE && ::CloseHandle(file);
+  }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
+
+std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
+  if (name.empty()) return nullptr;
+  // Others may go on reading and writing the export while it is read, as
+  // with any file opened for reading on a POSIX system.
+  HANDLE file = ::CreateFileW(utf8_to_wide(name).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (::GetFileType(file) == FILE_TYPE_DISK &&
+      (!::GetFileInformationByHandle(file, &info) ||
+       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+    ::CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_unique<WindowsSource>(file);
+}
+
+std::unique_ptr<PageFile> create_page_file(const std::string& name) {
+  const std::wstring wide = utf8_to_wide(name);
+  // Windows refuses to replace a read-only file, whoever asks; Wine run by
+  // root would not, and the program behaves the same on both.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return nullptr;
+  HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<WindowsPage>(file);
+}
+
+}  // namespace quillantrex

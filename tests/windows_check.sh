@@ -1,0 +1,79 @@
+#!/bin/sh
+# Cross-builds the Windows program and its tests with MinGW-w64, runs the
+# tests under Wine, then holds the program to the Linux build: the same page,
+# byte for byte, for the example and the fuzzer's seed exports, and a write
+# failure reported as one. Last, the program must need no DLL beyond the
+# system's, and the zip must hold it with its README and manual.
+#   windows_check.sh SOURCE_DIR WORK_DIR LINUX_TOOL
+# Without MinGW-w64 or Wine the check is skipped (77), except in CI
+# (CI=true), where it fails.
+set -eu
+src=$1
+work=$2
+linux_tool=$3
+
+missing() {
+  echo "$1"
+  [ "${CI:-}" = true ] && exit 1
+  exit 77
+}
+
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+  missing "x86_64-w64-mingw32-g++-posix not found (Debian: g++-mingw-w64-x86-64-posix)"
+[ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || missing "wine64 not found"
+
+# A Wine prefix of the build's own, made once; the user's stays untouched.
+export WINEPREFIX="$work/wine"
+wine="$src/cmake/wine-run.sh"
+mkdir -p "$work"
+# Made before the build, whose test discovery runs the tests under Wine and
+# would otherwise wait for the prefix within its timeout.
+[ -d "$WINEPREFIX" ] || "$wine" wineboot --init >/dev/null 2>&1 || true
+cmake -S "$src" -B "$work/build" --toolchain "$src/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLANTREX_SANITIZED=OFF >/dev/null
+cmake --build "$work/build" -j 2
+status=0
+ctest --test-dir "$work/build" -j 2 --output-on-failure || status=1
+
+# The same page as the Linux build.
+run="$work/run"
+for export in "$src/examples/contacts.csv" "$src"/fuzz/corpus/*; do
+  rm -rf "$run" && mkdir -p "$run/linux" "$run/windows"
+  (cd "$run/linux" && "$linux_tool" "$export" >/dev/null) || true
+  (cd "$run/windows" && "$wine" "$work/build/quillantrex.exe" "$export" >/dev/null) || true
+  if ! cmp "$run/linux/carnet.htm" "$run/windows/carnet.htm"; then
+    echo "page differs from the Linux build's: $export"
+    status=1
+  fi
+done
+
+# A page that cannot be written is an error, not "Done!".
+rm -rf "$run" && mkdir -p "$run"
+cp "$src/examples/contacts.csv" "$run/c.csv"
+ln -s /dev/full "$run/carnet.htm"
+code=0
+(cd "$run" && "$wine" "$work/build/quillantrex.exe" c.csv >console) || code=$?
+if [ "$code" != 255 ] || ! grep -q "Error while writing the destination file: carnet.htm" \
+  "$run/console" || grep -q "Done!" "$run/console"; then
+  echo "write failure not reported (exit $code):" && cat "$run/console"
+  status=1
+fi
+rm -rf "$run"
+
+# Built with the C++ runtime inside: MinGW's own DLLs are not on a user's
+# machine.
+exe="$work/build/quillantrex.exe"
+if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" | grep -Ei "lib(stdc|gcc|winpthread)"; then
+  echo "quillantrex.exe needs MinGW's DLLs"
+  status=1
+fi
+(cd "$work/build" && cpack -G ZIP >/dev/null)
+contents=$(cmake -E tar tf "$work/build"/quillantrex-*-win64.zip)
+for file in quillantrex.exe README.txt quillantrex-manual.txt; do
+  echo "$contents" | grep -q "/$file\$" || { echo "the zip lacks $file" && status=1; }
+done
+
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+"$wineserver" -w 2>/dev/null || true
+[ "$status" = 0 ] && echo "Windows program: tests passed under Wine, pages as on Linux"
+exit "$status"
