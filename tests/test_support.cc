@@ -60,7 +60,7 @@ std::string from_crlf(const std::string& page) {
 }
 
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer) {
+                          std::size_t output_buffer, BlockPath path) {
   TempDir dir;
   write_file(dir / "export.csv", export_text);
   auto source = open_source(dir / "export.csv", source_buffer);
@@ -69,7 +69,7 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
     ADD_FAILURE() << "cannot open the test files";
     return "";
   }
-  convert_table(*source, *output);
+  convert_table(*source, *output, path);
   EXPECT_TRUE(output->close());
   return read_file(dir / "carnet.htm");
 }

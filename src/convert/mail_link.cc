@@ -69,22 +69,25 @@ char* put(char* to, std::string_view text) {
 // and the page's end are in the output window with room for the whole link,
 // and the address ends, at a space, ";" or line break, in the source buffer.
 // False, having changed nothing, in every other case.
-bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint64_t start,
-                          std::uint64_t at_sign, int& last) {
+bool write_link_in_window(SourceStream& source, OutputStream& output, int& last) {
+  const OutputStream::EndWindow window = output.end_window(0);
+  if (window.at == nullptr) return false;
+  const std::size_t prefix = window.held - LinkStops::span_through_last(std::string_view(
+                                               window.at - window.held, window.held));
+  // With no stop in the window, the link may start further back in the file.
+  if (prefix == window.held) return false;
   const std::string_view ahead = source.buffered();
   const std::size_t rest = AddressEnds::span_until(ahead);
   if (rest + 1 >= ahead.size()) return false;  // the terminator, and the LF after a CR
   const char end = ahead[rest];
   if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
 
-  const std::size_t prefix = static_cast<std::size_t>(at_sign - start);
   const std::size_t address = prefix + 1 + rest;
   const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
                            LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
-  std::size_t room = 0;
-  char* const link = output.rewrite_room(start, room);
-  if (link == nullptr || room < size) return false;
+  if (window.room + prefix < size) return false;
 
+  char* const link = window.at - prefix;
   std::memmove(link + LINK_START.size(), link, prefix);
   char* o = put(link, LINK_START) + prefix;
   *o++ = '@';
@@ -94,7 +97,7 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint6
   o = put(o, LINK_TAIL_END);
   last = end == ' ' || end == ';' ? end : '\n';
   if (last == '\n') o = put(o, CELL_LINE_BREAK);
-  output.commit_from(start, static_cast<std::size_t>(o - link));
+  output.commit(link, o);
   // The scan reads the terminator again and writes what it stands for.
   source.skip(rest);
   return true;
@@ -106,9 +109,9 @@ void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
   // The characters in front of the "@" are already in the page; the link
   // starts after the stop before them. A link's text never holds a line
   // break, so from here on page positions are byte offsets.
+  if (write_link_in_window(source, output, last)) return;
   const std::uint64_t at_sign = output.mark();
   const std::uint64_t start = find_link_start(output, at_sign);
-  if (write_link_in_window(source, output, start, at_sign, last)) return;
   const std::uint64_t address = start + LINK_START.size();
 
   // Move that first part of the address aside to make room for the opening

@@ -3,6 +3,8 @@
 #ifndef QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 #define QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 
+#include "convert/block_classify.h"
+
 namespace quillantrex {
 
 class SourceStream;
@@ -10,7 +12,9 @@ class OutputStream;
 
 // Writes the whole page to `output`, which must be empty. Reads `source` from
 // its start wherever it stands. Failures are left in the streams' failed().
-void convert_table(SourceStream& source, OutputStream& output);
+// `path` picks how the scan classifies blocks; the page is the same.
+void convert_table(SourceStream& source, OutputStream& output,
+                   BlockPath path = fastest_block_path());
 
 }  // namespace quillantrex
 

@@ -1,0 +1,135 @@
+// Sorting sixty-four bytes of the export at once into the few the scan must
+// act on, with no decision per byte. The quote state is carried through the
+// block by a prefix XOR of the quote positions: a byte lies inside a quoted
+// run when an odd number of quotes stand before it (or at it), counting from
+// the state the block started in.
+#ifndef QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
+#define QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define QUILLANTREX_X86 1
+#include <immintrin.h>
+#endif
+
+namespace quillantrex {
+
+inline constexpr std::size_t CLASS_BLOCK = 64;
+
+// How blocks are classified. The page is the same either way; tests and the
+// fuzzer run both.
+enum class BlockPath {
+  portable,  // SSE2 where the compiler has it, byte by byte elsewhere
+  avx2,      // AVX2 and carry-less multiply, where the processor has them
+};
+
+// The fastest path this processor runs.
+BlockPath fastest_block_path();
+// `path`, or the portable one where the processor cannot run it.
+BlockPath runnable_block_path(BlockPath path);
+
+// One bit per byte of the block, bit i for byte i.
+struct BlockClasses {
+  // Bytes whose place in the page is not the byte itself: every quote, ";"
+  // outside quotes, every LF, and the CR of a CR LF.
+  std::uint64_t structure;
+  // Bytes inside a quoted run: an opening quote is inside, a closing one not.
+  std::uint64_t quoted;
+  // Where the block stops being convertible on its own: "@" outside quotes
+  // (the address after it has its own quote rule) and Ctrl-Z (end of text).
+  // Nothing at or after the first of these bits is meaningful.
+  std::uint64_t leave;
+};
+
+// The bytes of one kind in a block, one bit each.
+struct ByteMasks {
+  std::uint64_t quote, semicolon, lf, cr, at, ctrl_z;
+};
+
+// Every bit up to and including each set bit of x flips: bit i of the result
+// is the parity of bits 0..i of x.
+inline std::uint64_t prefix_xor(std::uint64_t x) {
+  for (int shift = 1; shift < 64; shift *= 2) x ^= x << shift;
+  return x;
+}
+
+// The classes from the byte masks. `inside` is the prefix XOR of the quotes;
+// `next` is the byte after the block; `quoted` is all ones when the block
+// starts in a quoted run, and becomes the same for the block after.
+inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char next,
+                               std::uint64_t& quoted) {
+  inside ^= quoted;
+  quoted = static_cast<std::uint64_t>(static_cast<std::int64_t>(inside) >> 63);
+  const std::uint64_t lf_after = (m.lf >> 1) | (static_cast<std::uint64_t>(next == '\n') << 63);
+  return BlockClasses{
+      .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
+      .quoted = inside,
+      .leave = (m.at & ~inside) | m.ctrl_z,
+  };
+}
+
+// Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
+// for a CR LF split between two blocks; `quoted` as for classes_of().
+inline BlockClasses classify_block(const char* block, char next, std::uint64_t& quoted) {
+  ByteMasks m{};
+#ifdef __SSE2__
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
+    auto bits = [v](char c) {
+      return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+    };
+    m.quote |= bits('"') << part;
+    m.semicolon |= bits(';') << part;
+    m.lf |= bits('\n') << part;
+    m.cr |= bits('\r') << part;
+    m.at |= bits('@') << part;
+    m.ctrl_z |= bits('\x1A') << part;
+  }
+#else
+  for (std::size_t i = 0; i < CLASS_BLOCK; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    const char c = block[i];
+    m.quote |= c == '"' ? bit : 0;
+    m.semicolon |= c == ';' ? bit : 0;
+    m.lf |= c == '\n' ? bit : 0;
+    m.cr |= c == '\r' ? bit : 0;
+    m.at |= c == '@' ? bit : 0;
+    m.ctrl_z |= c == '\x1A' ? bit : 0;
+  }
+#endif
+  return classes_of(m, prefix_xor(m.quote), next, quoted);
+}
+
+#ifdef QUILLANTREX_X86
+// The same with AVX2 compares and the prefix XOR as one carry-less multiply
+// by all ones. Only to be called where fastest_block_path() is avx2.
+[[gnu::target("avx2,pclmul")]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {
+  const __m256i v = _mm256_set1_epi8(c);
+  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)));
+  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)));
+  return low | static_cast<std::uint64_t>(high) << 32;
+}
+
+[[gnu::target("avx2,pclmul")]] inline BlockClasses classify_block_avx2(const char* block, char next,
+                                                                       std::uint64_t& quoted) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+  const ByteMasks m{
+      .quote = avx2_bits(lo, hi, '"'),
+      .semicolon = avx2_bits(lo, hi, ';'),
+      .lf = avx2_bits(lo, hi, '\n'),
+      .cr = avx2_bits(lo, hi, '\r'),
+      .at = avx2_bits(lo, hi, '@'),
+      .ctrl_z = avx2_bits(lo, hi, '\x1A'),
+  };
+  const __m128i product = _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)),
+                                               _mm_set1_epi8(-1), 0);
+  return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
+}
+#endif
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
