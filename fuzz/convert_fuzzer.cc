@@ -75,8 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t source_sizes[] = {1, 5, 16, 64, 4096, 4096, 4096, 4096};
   constexpr std::size_t output_sizes[] = {2, 5, 17, 17, 64, 64, 257, 1024, 4096, 4096, 4096, 4096};
   const std::size_t pick = size % (std::size(source_sizes) * std::size(output_sizes));
-  // Both ways of classifying blocks, whichever this processor runs fastest.
-  const BlockPath path = (size / 7) % 2 ? BlockPath::avx2 : BlockPath::portable;
+  // Every way of classifying blocks that this processor runs.
+  constexpr BlockPath paths[] = {BlockPath::plain, BlockPath::sse2, BlockPath::avx2};
+  const BlockPath path = paths[(size / 7) % std::size(paths)];
   SourceStream source(::dup(export_file), source_sizes[pick % std::size(source_sizes)]);
   OutputStream output(::dup(page_file), output_sizes[pick / std::size(source_sizes)]);
 

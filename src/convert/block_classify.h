@@ -10,24 +10,29 @@
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
-#define QUILLANTREX_X86 1
 #include <immintrin.h>
+// The AVX2 path is compiled on x86 by compilers that can target one
+// function at a newer processor and ask which processor runs the program.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUILLANTREX_AVX2_PATH 1
+#endif
 #endif
 
 namespace quillantrex {
 
 inline constexpr std::size_t CLASS_BLOCK = 64;
 
-// How blocks are classified. The page is the same either way; tests and the
-// fuzzer run both.
+// How blocks are classified. The page is the same whichever is taken; tests
+// and the fuzzer run each that the processor has.
 enum class BlockPath {
-  portable,  // SSE2 where the compiler has it, byte by byte elsewhere
-  avx2,      // AVX2 and carry-less multiply, where the processor has them
+  plain,  // byte by byte, everywhere
+  sse2,   // sixteen bytes at a time, where the compiler targets SSE2
+  avx2,   // AVX2 and carry-less multiply, where the processor has them
 };
 
 // The fastest path this processor runs.
 BlockPath fastest_block_path();
-// `path`, or the portable one where the processor cannot run it.
+// `path`, or the fastest slower one where the processor cannot run it.
 BlockPath runnable_block_path(BlockPath path);
 
 // One bit per byte of the block, bit i for byte i.
@@ -72,9 +77,25 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
 
 // Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
 // for a CR LF split between two blocks; `quoted` as for classes_of().
-inline BlockClasses classify_block(const char* block, char next, std::uint64_t& quoted) {
+inline BlockClasses classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
+  for (std::size_t i = 0; i < CLASS_BLOCK; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    const char c = block[i];
+    m.quote |= c == '"' ? bit : 0;
+    m.semicolon |= c == ';' ? bit : 0;
+    m.lf |= c == '\n' ? bit : 0;
+    m.cr |= c == '\r' ? bit : 0;
+    m.at |= c == '@' ? bit : 0;
+    m.ctrl_z |= c == '\x1A' ? bit : 0;
+  }
+  return classes_of(m, prefix_xor(m.quote), next, quoted);
+}
+
 #ifdef __SSE2__
+// The same, comparing sixteen bytes at once.
+inline BlockClasses classify_block_sse2(const char* block, char next, std::uint64_t& quoted) {
+  ByteMasks m{};
   for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
     auto bits = [v](char c) {
@@ -87,22 +108,11 @@ inline BlockClasses classify_block(const char* block, char next, std::uint64_t& 
     m.at |= bits('@') << part;
     m.ctrl_z |= bits('\x1A') << part;
   }
-#else
-  for (std::size_t i = 0; i < CLASS_BLOCK; ++i) {
-    const std::uint64_t bit = std::uint64_t{1} << i;
-    const char c = block[i];
-    m.quote |= c == '"' ? bit : 0;
-    m.semicolon |= c == ';' ? bit : 0;
-    m.lf |= c == '\n' ? bit : 0;
-    m.cr |= c == '\r' ? bit : 0;
-    m.at |= c == '@' ? bit : 0;
-    m.ctrl_z |= c == '\x1A' ? bit : 0;
-  }
-#endif
   return classes_of(m, prefix_xor(m.quote), next, quoted);
 }
+#endif
 
-#ifdef QUILLANTREX_X86
+#ifdef QUILLANTREX_AVX2_PATH
 // The same with AVX2 compares and the prefix XOR as one carry-less multiply
 // by all ones. Only to be called where fastest_block_path() is avx2.
 [[gnu::target("avx2,pclmul")]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {

@@ -69,7 +69,7 @@ inline void copy_32(char* to, const char* from) {
   std::memcpy(to, from, 32);
 }
 
-#ifdef QUILLANTREX_X86
+#ifdef QUILLANTREX_AVX2_PATH
 [[gnu::target("avx2")]] inline void copy_32_avx2(char* to, const char* from) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
@@ -149,12 +149,19 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   return *p == '@' && !in_quotes;
 }
 
-bool convert_blocks_portable(SourceStream& source, OutputStream& output, bool& in_quotes,
-                             int& previous) {
-  return convert_blocks<classify_block, copy_32>(source, output, in_quotes, previous);
+bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
+                          int& previous) {
+  return convert_blocks<classify_block_plain, copy_32>(source, output, in_quotes, previous);
 }
 
-#ifdef QUILLANTREX_X86
+#ifdef __SSE2__
+bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
+                         int& previous) {
+  return convert_blocks<classify_block_sse2, copy_32>(source, output, in_quotes, previous);
+}
+#endif
+
+#ifdef QUILLANTREX_AVX2_PATH
 [[gnu::target("avx2,pclmul,popcnt,bmi,bmi2")]] bool convert_blocks_avx2(SourceStream& source,
                                                                         OutputStream& output,
                                                                         bool& in_quotes,
@@ -163,13 +170,22 @@ bool convert_blocks_portable(SourceStream& source, OutputStream& output, bool& i
 }
 #endif
 
-// True when it stopped at an "@" outside quotes.
+// True when it stopped at an "@" outside quotes. `path` is one the
+// processor runs.
 bool convert_in_bulk(SourceStream& source, OutputStream& output, BlockPath path, bool& in_quotes,
                      int& previous) {
-#ifdef QUILLANTREX_X86
-  if (path == BlockPath::avx2) return convert_blocks_avx2(source, output, in_quotes, previous);
+  switch (path) {
+#ifdef QUILLANTREX_AVX2_PATH
+    case BlockPath::avx2:
+      return convert_blocks_avx2(source, output, in_quotes, previous);
 #endif
-  return convert_blocks_portable(source, output, in_quotes, previous);
+#ifdef __SSE2__
+    case BlockPath::sse2:
+      return convert_blocks_sse2(source, output, in_quotes, previous);
+#endif
+    default:
+      return convert_blocks_plain(source, output, in_quotes, previous);
+  }
 }
 
 // Copies the plain characters ahead in the source buffer straight to the
