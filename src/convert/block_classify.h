@@ -11,11 +11,11 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-// The AVX2 path is compiled on x86 by compilers that can target one
-// function at a newer processor and ask which processor runs the program.
-#if defined(__GNUC__) || defined(__clang__)
-#define QUILLANTREX_AVX2_PATH 1
 #endif
+// The AVX2 path is compiled on x86-64 by compilers that can target one
+// function at a newer processor and ask which processor runs the program.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUILLANTREX_AVX2_PATH 1
 #endif
 
 namespace quillantrex {

@@ -144,10 +144,10 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, int& last)
 }  // namespace
 
 void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
+  if (write_link_in_window(source, output, last)) return;
   // The characters in front of the "@" are already in the page; the link
   // starts after the stop before them. A link's text never holds a line
   // break, so from here on page positions are byte offsets.
-  if (write_link_in_window(source, output, last)) return;
   const std::uint64_t at_sign = output.mark();
   const std::uint64_t start = find_link_start(output, at_sign);
   const std::uint64_t address = start + LINK_START.size();
