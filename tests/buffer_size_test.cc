@@ -80,9 +80,12 @@ TEST(BufferSizes, RealisticExportGivesTheSamePage) {
 }
 
 // Structure bytes everywhere, so that every one of them falls at every place
-// in a block, a CR LF across two blocks included.
+// in a block, a CR LF across two blocks included; now and then a run of
+// plain text longer than one copy, or a link's start further back than the
+// link writer's short reach.
 TEST(BufferSizes, HostileExportsGiveTheSamePage) {
-  const std::string alphabet[] = {";", "\"", "@", " ", "\r\n", "\r", "\n", ">", "abc", "x", "\t"};
+  const std::string alphabet[] = {
+      ";", "\"", "@", " ", "\r\n", "\r", "\n", ">", "abc", "x", "\t", "\"\"", std::string(70, 'w')};
   Random random{7};
   for (int round = 0; round < 100; ++round) {
     std::string text;
