@@ -75,19 +75,35 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
   };
 }
 
+// Bit k set where byte k of `word` (the byte at bits 8k to 8k + 7) is c,
+// eight bytes at a time in ordinary integer arithmetic.
+inline std::uint64_t byte_bits(std::uint64_t word, char c) {
+  constexpr std::uint64_t ONES = 0x0101010101010101, HIGH = 0x8080808080808080;
+  const std::uint64_t x = word ^ (ONES * static_cast<unsigned char>(c));
+  // A byte's high bit is set here when the byte of x is not zero; adding
+  // within the low seven bits never carries into the next byte.
+  const std::uint64_t nonzero = ((x & ~HIGH) + ~HIGH) | x;
+  // One bit per matching byte at bits 0, 8, ..., 56; the multiply gathers
+  // them into the top byte.
+  return (((~nonzero & HIGH) >> 7) * 0x0102040810204080) >> 56;
+}
+
 // Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
 // for a CR LF split between two blocks; `quoted` as for classes_of().
 inline BlockClasses classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
-  for (std::size_t i = 0; i < CLASS_BLOCK; ++i) {
-    const std::uint64_t bit = std::uint64_t{1} << i;
-    const char c = block[i];
-    m.quote |= c == '"' ? bit : 0;
-    m.semicolon |= c == ';' ? bit : 0;
-    m.lf |= c == '\n' ? bit : 0;
-    m.cr |= c == '\r' ? bit : 0;
-    m.at |= c == '@' ? bit : 0;
-    m.ctrl_z |= c == '\x1A' ? bit : 0;
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 8) {
+    // Byte k of the word is block[part + k] whatever the byte order.
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(block[part + k])) << (8 * k);
+    }
+    m.quote |= byte_bits(word, '"') << part;
+    m.semicolon |= byte_bits(word, ';') << part;
+    m.lf |= byte_bits(word, '\n') << part;
+    m.cr |= byte_bits(word, '\r') << part;
+    m.at |= byte_bits(word, '@') << part;
+    m.ctrl_z |= byte_bits(word, '\x1A') << part;
   }
   return classes_of(m, prefix_xor(m.quote), next, quoted);
 }
