@@ -49,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t source_sizes[] = {1, 5, 16, 64, 4096, 4096, 4096, 4096};
   constexpr std::size_t output_sizes[] = {2, 5, 17, 17, 64, 64, 257, 1024, 4096, 4096, 4096, 4096};
   const std::size_t pick = size % (std::size(source_sizes) * std::size(output_sizes));
+  // Every way of classifying blocks that this processor runs.
+  constexpr BlockPath paths[] = {BlockPath::plain, BlockPath::sse2, BlockPath::avx2};
+  const BlockPath path = paths[(size / 7) % std::size(paths)];
   SourceStream source(memory_source_file(bytes), source_sizes[pick % std::size(source_sizes)]);
   OutputStream output(memory_page_file(page), output_sizes[pick / std::size(source_sizes)]);
 
@@ -57,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!export_text(bytes).empty()) fail("first line not read from a non-empty export");
     return 0;
   }
-  convert_table(source, output);
+  convert_table(source, output, path);
   if (source.failed()) fail("source read failed");
   if (!output.close()) fail("page write failed");
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/block_classify.h"
+
 namespace quillantrex::testing {
 
 class TempDir {
@@ -31,9 +33,9 @@ bool file_exists(const std::string& path);
 std::string from_crlf(const std::string& page);
 
 // Converts `export_text` through files in memory with the given stream
-// buffer sizes and returns the page's bytes.
+// buffer sizes and block path and returns the page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer);
+                          std::size_t output_buffer, BlockPath path = fastest_block_path());
 
 // The table between FIRST_ROW_OPEN and the closing TABLE_CLOSE + PAGE_FOOT,
 // line breaks as "\n". Fails the test if the page around it is not exact,

@@ -104,46 +104,30 @@ class OutputStream {
     return std::string_view(buf_.data(), static_cast<std::size_t>(at - base_));
   }
 
-  // Lets the page be appended to in place. When the position is at the end
-  // of the page, returns where to write and how many bytes fit there, at
-  // least `want` if the window is twice that large; commit(n) then takes the
-  // first n bytes written. Bytes written past those n are not part of the
-  // page. Elsewhere returns no room.
-  char* append_room(std::size_t want, std::size_t& room) {
-    std::uint64_t i = pos_ - base_;
-    if (i != len_ || file_len_ > pos_) {
-      room = 0;
-      return nullptr;
-    }
+  // The end of the page as the window holds it, for writing in place: `at`
+  // is where the position is stored, `held` how many bytes of the page the
+  // window holds before it and `room` how many may be written from it. `at`
+  // is null unless the position is at the end of the page. When the room is
+  // less than `want` and the window at least twice that large, the window
+  // is moved forward first, keeping a little of the page before the position.
+  struct EndWindow {
+    char* at;
+    std::size_t held;
+    std::size_t room;
+  };
+  EndWindow end_window(std::size_t want) {
+    if (pos_ - base_ != len_ || file_len_ > pos_) return EndWindow{nullptr, 0, 0};
     // A window too small to ever give `want` is left where it is: moving it
     // costs a write to the file.
     if (cap_ - len_ < want && cap_ >= 2 * want) make_room();
-    room = cap_ - len_;
-    return buf_.data() + len_;
+    return EndWindow{buf_.data() + len_, len_, cap_ - len_};
   }
-  void commit(std::size_t n) {
-    std::size_t i = static_cast<std::size_t>(pos_ - base_);
-    wrote(i, i + n);
-  }
-
-  // The same for rewriting the end of the page from mark `from`, at or
-  // before the position (which must be at the end of the page) and held in
-  // the window: where `from` is stored and how many bytes fit from there, or
-  // null. commit_from(from, n), with n reaching at least the old end, then
-  // takes the n bytes written and leaves the position after them.
-  char* rewrite_room(std::uint64_t from, std::size_t& room) {
-    std::uint64_t i = pos_ - base_;
-    if (i != len_ || file_len_ > pos_ || from < base_ || from > pos_) {
-      room = 0;
-      return nullptr;
-    }
-    const std::size_t at = static_cast<std::size_t>(from - base_);
-    room = cap_ - at;
-    return buf_.data() + at;
-  }
-  void commit_from(std::uint64_t from, std::size_t n) {
-    std::size_t i = static_cast<std::size_t>(from - base_);
-    wrote(i, i + n);
+  // Takes the bytes written in the end window from `from` to `to`, where
+  // `from` lies in it and `to` at or after the page's old end; bytes written
+  // past `to` are not part of the page. The page and the position then end
+  // at `to`.
+  void commit(const char* from, const char* to) {
+    wrote(static_cast<std::size_t>(from - buf_.data()), static_cast<std::size_t>(to - buf_.data()));
   }
 
   // Writes out everything and closes the file. False if any write, read back

@@ -1,6 +1,7 @@
-// Finding the next byte that needs attention in a run of plain text. The scan
-// spends most of its time here on an ordinary export, so it looks at sixteen
-// bytes at a time where the processor allows (SSE2, on every x86-64).
+// Finding the next byte that needs attention in a run of plain text: for the
+// character scan near buffer edges and for the link writer, which search short
+// runs, sixteen bytes at a time where the processor allows (SSE2, on every
+// x86-64).
 #ifndef QUILLANTREX_CONVERT_BYTE_SCAN_H_
 #define QUILLANTREX_CONVERT_BYTE_SCAN_H_
 

@@ -1,5 +1,7 @@
 #include "convert/mail_link.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -60,41 +62,80 @@ std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
   }
 }
 
-char* put(char* to, std::string_view text) {
-  std::memcpy(to, text.data(), text.size());
-  return to + text.size();
+// Copies n bytes from a place that does not overlap `to`, in pieces of 32:
+// up to 31 bytes past the n are read and written too.
+char* copy_pieces(char* to, const char* from, std::size_t n) {
+  for (std::size_t i = 0; i < n; i += 32) std::memcpy(to + i, from + i, 32);
+  return to + n;
 }
 
+// A fixed text of at most 16 bytes, written as one 16-byte copy; the bytes
+// after it are written over by what follows.
+struct Piece {
+  std::array<char, 16> bytes;
+  std::size_t size;
+};
+
+consteval Piece piece(std::string_view text) {
+  Piece p{};
+  for (std::size_t i = 0; i < text.size(); ++i) p.bytes.at(i) = text[i];
+  p.size = text.size();
+  return p;
+}
+
+char* put(char* to, const Piece& text) {
+  std::memcpy(to, text.bytes.data(), text.bytes.size());
+  return to + text.size;
+}
+
+constexpr Piece LINK_START_PIECE = piece(LINK_START);
+constexpr Piece LINK_TAIL_HEAD_PIECE = piece(LINK_TAIL_HEAD);
+constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
+constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
+
+constexpr std::size_t SHORT_PREFIX = 64;
+
 // The common case in one go, straight in the two buffers: the link's start
-// and the page's end are in the output window with room for the whole link,
-// and the address ends, at a space, ";" or line break, in the source buffer.
-// False, having changed nothing, in every other case.
-bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint64_t start,
-                          std::uint64_t at_sign, int& last) {
+// is in the output window, at most SHORT_PREFIX bytes back, with room for
+// the whole link after it, and the address ends, at a space, ";" or line
+// break, in the source buffer. Every copy is of a fixed size or in fixed
+// pieces. False, having changed nothing, in every other case.
+bool write_link_in_window(SourceStream& source, OutputStream& output, int& last) {
+  const OutputStream::EndWindow window = output.end_window(0);
+  if (window.at == nullptr) return false;
+  const std::size_t held = std::min(window.held, SHORT_PREFIX);
+  const std::size_t prefix =
+      held - LinkStops::span_through_last(std::string_view(window.at - held, held));
+  // With no stop that near, the link may start further back.
+  if (prefix == held) return false;
   const std::string_view ahead = source.buffered();
   const std::size_t rest = AddressEnds::span_until(ahead);
-  if (rest + 1 >= ahead.size()) return false;  // the terminator, and the LF after a CR
+  // The terminator, the LF after a CR, and what the pieces read past it.
+  if (rest + 32 >= ahead.size()) return false;
   const char end = ahead[rest];
   if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
 
-  const std::size_t prefix = static_cast<std::size_t>(at_sign - start);
   const std::size_t address = prefix + 1 + rest;
   const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
                            LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
-  std::size_t room = 0;
-  char* const link = output.rewrite_room(start, room);
-  if (link == nullptr || room < size) return false;
+  // Room for what the fixed-size copies write past the link.
+  if (window.room + prefix < size + 2 * SHORT_PREFIX) return false;
 
-  std::memmove(link + LINK_START.size(), link, prefix);
-  char* o = put(link, LINK_START) + prefix;
-  *o++ = '@';
-  o = put(o, ahead.substr(0, rest));
-  o = put(o, LINK_TAIL_HEAD);
-  o = put(o, std::string_view(link + LINK_START.size(), address));
-  o = put(o, LINK_TAIL_END);
+  char* const link = window.at - prefix;
+  char first[SHORT_PREFIX];
+  std::memcpy(first, link, SHORT_PREFIX);
+  char* o = put(link, LINK_START_PIECE);
+  // The address twice, in the href and as the visible text.
+  for (int copy = 0; copy < 2; ++copy) {
+    std::memcpy(o, first, SHORT_PREFIX);
+    o += prefix;
+    *o++ = '@';
+    o = copy_pieces(o, ahead.data(), rest);
+    o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);
+  }
   last = end == ' ' || end == ';' ? end : '\n';
-  if (last == '\n') o = put(o, CELL_LINE_BREAK);
-  output.commit_from(start, static_cast<std::size_t>(o - link));
+  if (last == '\n') o = put(o, CELL_LINE_BREAK_PIECE);
+  output.commit(link, o);
   // The scan reads the terminator again and writes what it stands for.
   source.skip(rest);
   return true;
@@ -103,12 +144,12 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, std::uint6
 }  // namespace
 
 void write_mail_link(SourceStream& source, OutputStream& output, int& last) {
+  if (write_link_in_window(source, output, last)) return;
   // The characters in front of the "@" are already in the page; the link
   // starts after the stop before them. A link's text never holds a line
   // break, so from here on page positions are byte offsets.
   const std::uint64_t at_sign = output.mark();
   const std::uint64_t start = find_link_start(output, at_sign);
-  if (write_link_in_window(source, output, start, at_sign, last)) return;
   const std::uint64_t address = start + LINK_START.size();
 
   // Move that first part of the address aside to make room for the opening

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "convert/block_classify.h"
+
 namespace quillantrex {
 
 class SourceStream;
@@ -12,7 +14,9 @@ class OutputStream;
 
 // Writes the whole page to `output`, which must be empty. Reads `source` from
 // its start wherever it stands. Failures are left in the streams' failed().
-void convert_table(SourceStream& source, OutputStream& output);
+// `path` picks how the scan classifies blocks; the page is the same.
+void convert_table(SourceStream& source, OutputStream& output,
+                   BlockPath path = fastest_block_path());
 
 // PAGE_HEAD as written for a Windows-1252 (or plain ASCII) export, or for a
 // UTF-8 one.

@@ -1,0 +1,161 @@
+// Sorting sixty-four bytes of the export at once into the few the scan must
+// act on, with no decision per byte. The quote state is carried through the
+// block by a prefix XOR of the quote positions: a byte lies inside a quoted
+// run when an odd number of quotes stand before it (or at it), counting from
+// the state the block started in.
+#ifndef QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
+#define QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+// The AVX2 path is compiled on x86-64 by compilers that can target one
+// function at a newer processor and ask which processor runs the program.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUILLANTREX_AVX2_PATH 1
+#endif
+
+namespace quillantrex {
+
+inline constexpr std::size_t CLASS_BLOCK = 64;
+
+// How blocks are classified. The page is the same whichever is taken; tests
+// and the fuzzer run each that the processor has.
+enum class BlockPath {
+  plain,  // byte by byte, everywhere
+  sse2,   // sixteen bytes at a time, where the compiler targets SSE2
+  avx2,   // AVX2 and carry-less multiply, where the processor has them
+};
+
+// The fastest path this processor runs.
+BlockPath fastest_block_path();
+// `path`, or the fastest slower one where the processor cannot run it.
+BlockPath runnable_block_path(BlockPath path);
+
+// One bit per byte of the block, bit i for byte i.
+struct BlockClasses {
+  // Bytes whose place in the page is not the byte itself: every quote, ";"
+  // outside quotes, every LF, and the CR of a CR LF.
+  std::uint64_t structure;
+  // Bytes inside a quoted run: an opening quote is inside, a closing one not.
+  std::uint64_t quoted;
+  // Where the block stops being convertible on its own: "@" outside quotes
+  // (the address after it has its own quote rule) and Ctrl-Z (end of text).
+  // Nothing at or after the first of these bits is meaningful.
+  std::uint64_t leave;
+};
+
+// The bytes of one kind in a block, one bit each.
+struct ByteMasks {
+  std::uint64_t quote, semicolon, lf, cr, at, ctrl_z;
+};
+
+// Every bit up to and including each set bit of x flips: bit i of the result
+// is the parity of bits 0..i of x.
+inline std::uint64_t prefix_xor(std::uint64_t x) {
+  for (int shift = 1; shift < 64; shift *= 2) x ^= x << shift;
+  return x;
+}
+
+// The classes from the byte masks. `inside` is the prefix XOR of the quotes;
+// `next` is the byte after the block; `quoted` is all ones when the block
+// starts in a quoted run, and becomes the same for the block after.
+inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char next,
+                               std::uint64_t& quoted) {
+  inside ^= quoted;
+  quoted = static_cast<std::uint64_t>(static_cast<std::int64_t>(inside) >> 63);
+  const std::uint64_t lf_after = (m.lf >> 1) | (static_cast<std::uint64_t>(next == '\n') << 63);
+  return BlockClasses{
+      .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
+      .quoted = inside,
+      .leave = (m.at & ~inside) | m.ctrl_z,
+  };
+}
+
+// Bit k set where byte k of `word` (the byte at bits 8k to 8k + 7) is c,
+// eight bytes at a time in ordinary integer arithmetic.
+inline std::uint64_t byte_bits(std::uint64_t word, char c) {
+  constexpr std::uint64_t ONES = 0x0101010101010101, HIGH = 0x8080808080808080;
+  const std::uint64_t x = word ^ (ONES * static_cast<unsigned char>(c));
+  // A byte's high bit is set here when the byte of x is not zero; adding
+  // within the low seven bits never carries into the next byte.
+  const std::uint64_t nonzero = ((x & ~HIGH) + ~HIGH) | x;
+  // One bit per matching byte at bits 0, 8, ..., 56; the multiply gathers
+  // them into the top byte.
+  return (((~nonzero & HIGH) >> 7) * 0x0102040810204080) >> 56;
+}
+
+// Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
+// for a CR LF split between two blocks; `quoted` as for classes_of().
+inline BlockClasses classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
+  ByteMasks m{};
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 8) {
+    // Byte k of the word is block[part + k] whatever the byte order.
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(block[part + k])) << (8 * k);
+    }
+    m.quote |= byte_bits(word, '"') << part;
+    m.semicolon |= byte_bits(word, ';') << part;
+    m.lf |= byte_bits(word, '\n') << part;
+    m.cr |= byte_bits(word, '\r') << part;
+    m.at |= byte_bits(word, '@') << part;
+    m.ctrl_z |= byte_bits(word, '\x1A') << part;
+  }
+  return classes_of(m, prefix_xor(m.quote), next, quoted);
+}
+
+#ifdef __SSE2__
+// The same, comparing sixteen bytes at once.
+inline BlockClasses classify_block_sse2(const char* block, char next, std::uint64_t& quoted) {
+  ByteMasks m{};
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
+    auto bits = [v](char c) {
+      return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+    };
+    m.quote |= bits('"') << part;
+    m.semicolon |= bits(';') << part;
+    m.lf |= bits('\n') << part;
+    m.cr |= bits('\r') << part;
+    m.at |= bits('@') << part;
+    m.ctrl_z |= bits('\x1A') << part;
+  }
+  return classes_of(m, prefix_xor(m.quote), next, quoted);
+}
+#endif
+
+#ifdef QUILLANTREX_AVX2_PATH
+// The same with AVX2 compares and the prefix XOR as one carry-less multiply
+// by all ones. Only to be called where fastest_block_path() is avx2.
+[[gnu::target("avx2,pclmul")]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {
+  const __m256i v = _mm256_set1_epi8(c);
+  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)));
+  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)));
+  return low | static_cast<std::uint64_t>(high) << 32;
+}
+
+[[gnu::target("avx2,pclmul")]] inline BlockClasses classify_block_avx2(const char* block, char next,
+                                                                       std::uint64_t& quoted) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+  const ByteMasks m{
+      .quote = avx2_bits(lo, hi, '"'),
+      .semicolon = avx2_bits(lo, hi, ';'),
+      .lf = avx2_bits(lo, hi, '\n'),
+      .cr = avx2_bits(lo, hi, '\r'),
+      .at = avx2_bits(lo, hi, '@'),
+      .ctrl_z = avx2_bits(lo, hi, '\x1A'),
+  };
+  const __m128i product = _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)),
+                                               _mm_set1_epi8(-1), 0);
+  return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
+}
+#endif
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
