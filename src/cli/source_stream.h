@@ -85,8 +85,8 @@ class SourceStream {
   }
 
   // The bytes buffered ahead of the read position, refilling if none are.
-  // Empty at the end of the text. Lets the scan copy plain runs in bulk:
-  // only bytes before the first CR, LF or Ctrl-Z may be passed to skip().
+  // Empty at the end of the text. Lets the scan convert runs in bulk: skip()
+  // may pass only bytes before the first Ctrl-Z, and never half of a CR LF.
   std::string_view buffered() {
     if (pos_ < len_ && !at_end_) return std::string_view(buf_.data() + pos_, len_ - pos_);
     return buffered_slow();
