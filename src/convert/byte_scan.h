@@ -73,7 +73,6 @@ inline std::size_t span_through_last(std::string_view text) {
 // same list.
 template <char... Stops>
 struct ByteSet {
-  static unsigned mask(const char* p) { return stop_mask<Stops...>(p); }
   static std::size_t span_until(std::string_view text) {
     return quillantrex::span_until<Stops...>(text);
   }
