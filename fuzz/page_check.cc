@@ -10,13 +10,24 @@ namespace quillantrex {
 
 namespace {
 
-using Row = std::vector<std::string>;
-
+// A table kept flat, so that reading one costs a few allocations rather
+// than one per cell: the cells' characters end to end, where each cell ends
+// in them, and how many cells there are up to the end of each row.
 struct Table {
-  std::vector<Row> rows;
+  std::string chars;
+  std::vector<std::size_t> cell_ends;
+  std::vector<std::size_t> row_ends;
   // The export ended with a line break outside quoted runs: the page then
   // keeps that last row's closing tags in front of TABLE_CLOSE.
   bool ends_with_row_break = false;
+
+  void end_cell() { cell_ends.push_back(chars.size()); }
+  void end_row() { row_ends.push_back(cell_ends.size()); }
+  std::size_t first_cell(std::size_t row) const { return row == 0 ? 0 : row_ends[row - 1]; }
+  std::string_view cell(std::size_t k) const {
+    const std::size_t begin = k == 0 ? 0 : cell_ends[k - 1];
+    return std::string_view(chars).substr(begin, cell_ends[k] - begin);
+  }
 };
 
 // The table a reader should see, each cell holding the export's characters
@@ -24,9 +35,9 @@ struct Table {
 // run; ";" and line breaks outside runs part cells and rows; an address,
 // from an "@" outside a run to the next space, ";" or line break, takes quote
 // characters into itself.
-Table expected_table(const std::string& text) {
+Table expected_table(std::string_view text) {
   Table t;
-  t.rows.emplace_back(1);
+  t.chars.reserve(text.size());
   bool quoted = false, address = false;
   for (char c : text) {
     t.ends_with_row_break = false;
@@ -35,23 +46,27 @@ Table expected_table(const std::string& text) {
       if (c == '"') {
         quoted = false;
       } else if (c != '\n') {  // a quoted line break shows as "<br>"
-        t.rows.back().back().push_back(c);
+        t.chars.push_back(c);
       }
     } else if (address) {
-      t.rows.back().back().push_back(c);
+      t.chars.push_back(c);
     } else if (c == '"') {
       quoted = true;
     } else if (c == ';') {
-      t.rows.back().emplace_back();
+      t.end_cell();
     } else if (c == '\n') {
-      t.rows.emplace_back(1);
+      t.end_cell();
+      t.end_row();
       t.ends_with_row_break = true;
     } else {
-      t.rows.back().back().push_back(c);
+      t.chars.push_back(c);
       address = c == '@';
     }
   }
-  if (t.ends_with_row_break) t.rows.pop_back();
+  if (!t.ends_with_row_break) {
+    t.end_cell();
+    t.end_row();
+  }
   return t;
 }
 
@@ -84,30 +99,34 @@ bool is_subsequence(std::string_view needle, std::string_view hay) {
 // the page (a line break always becomes structure or "<br>"), so every CR LF
 // in the table is one of the page's own and each line is a tag or a cell.
 std::string parse_table(std::string_view lines, Table& t) {
-  std::vector<std::string_view> line;
-  for (std::size_t at; (at = lines.find("\r\n")) != std::string_view::npos;) {
-    line.push_back(lines.substr(0, at));
+  std::string_view line;
+  auto next = [&lines, &line] {
+    const std::size_t at = lines.find("\r\n");
+    if (at == std::string_view::npos) return false;
+    line = lines.substr(0, at);
     lines.remove_prefix(at + 2);
-  }
-  std::size_t i = 0;
-  while (i < line.size() && line[i] == "<tr>") {
-    Row& row = t.rows.emplace_back();
-    for (++i; i < line.size() && starts_with(line[i], "<td>"); ++i) {
-      if (!ends_with(line[i], "</td>"))
-        return "cell not closed in row " + std::to_string(t.rows.size());
-      row.emplace_back(line[i].substr(4, line[i].size() - 9));
+    return true;
+  };
+  bool more = next();
+  while (more && line == "<tr>") {
+    const std::string row = "row " + std::to_string(t.row_ends.size() + 1);
+    const std::size_t first = t.cell_ends.size();
+    while ((more = next()) && starts_with(line, "<td>")) {
+      if (!ends_with(line, "</td>")) return "cell not closed in " + row;
+      t.chars += line.substr(4, line.size() - 9);
+      t.end_cell();
     }
-    if (row.empty()) return "row " + std::to_string(t.rows.size()) + " has no cell";
-    if (i == line.size() || line[i] != "</tr>")
-      return "row " + std::to_string(t.rows.size()) + " not closed";
-    ++i;
+    if (t.cell_ends.size() == first) return row + " has no cell";
+    t.end_row();
+    if (!more || line != "</tr>") return row + " not closed";
+    more = next();
   }
-  if (i + 2 == line.size() && line[i] == "</td>" && line[i + 1] == "</tr>") {
+  if (!more) return "";
+  if (line == "</td>" && next() && line == "</tr>" && !next()) {
     t.ends_with_row_break = true;
-  } else if (i != line.size()) {
-    return "unexpected line after row " + std::to_string(t.rows.size());
+    return "";
   }
-  return "";
+  return "unexpected line after row " + std::to_string(t.row_ends.size());
 }
 
 }  // namespace
@@ -133,38 +152,42 @@ std::string check_page(std::string_view export_bytes, std::string_view page) {
     return "filler byte 0xFF left in the page";
 
   // Either head; which one the export gets, the comparison with the plain
-  // conversion tells.
-  std::string head = crlf(page_head(false) + std::string(TABLE_OPEN));
-  if (const std::string utf8 = crlf(page_head(true) + std::string(TABLE_OPEN));
-      starts_with(page, utf8))
-    head = utf8;
-  const std::string tail = crlf(std::string(TABLE_CLOSE) + std::string(PAGE_FOOT));
-  const std::string first_row = crlf(FIRST_ROW_OPEN);
-  if (!starts_with(page, head + first_row)) return "page does not start with the head and table";
+  // conversion tells. The fixed texts are made once.
+  static const std::string plain_head = crlf(page_head(false) + std::string(TABLE_OPEN));
+  static const std::string utf8_head = crlf(page_head(true) + std::string(TABLE_OPEN));
+  static const std::string first_row = crlf(FIRST_ROW_OPEN);
+  static const std::string tail = crlf(std::string(TABLE_CLOSE) + std::string(PAGE_FOOT));
+  static const std::string table_end = crlf("</table>\n" + std::string(PAGE_FOOT));
+  const std::string& head = starts_with(page, utf8_head) ? utf8_head : plain_head;
+  if (!starts_with(page, head) || !starts_with(page.substr(head.size()), first_row))
+    return "page does not start with the head and table";
   if (!ends_with(page, tail) || page.size() < head.size() + first_row.size() + tail.size())
     return "page does not end with the table's closing and the foot";
 
   // From the line break after TABLE_OPEN to the one before "</table>".
-  const std::string table_end = crlf("</table>\n" + std::string(PAGE_FOOT));
   std::string_view lines = page.substr(head.size() + 2);
   lines.remove_suffix(table_end.size());
   Table seen;
+  seen.chars.reserve(lines.size());
   if (std::string error = parse_table(lines, seen); !error.empty()) return error;
 
   const Table expected = expected_table(text);
-  if (seen.rows.size() != expected.rows.size())
-    return std::to_string(seen.rows.size()) + " rows, expected " +
-           std::to_string(expected.rows.size());
+  const std::size_t rows = seen.row_ends.size();
+  if (rows != expected.row_ends.size())
+    return std::to_string(rows) + " rows, expected " + std::to_string(expected.row_ends.size());
   if (seen.ends_with_row_break != expected.ends_with_row_break)
     return "last row closed as if the export ended otherwise";
-  for (std::size_t r = 0; r < seen.rows.size(); ++r) {
-    const std::string where = "row " + std::to_string(r + 1);
-    if (seen.rows[r].size() != expected.rows[r].size())
-      return where + " has " + std::to_string(seen.rows[r].size()) + " cells, expected " +
-             std::to_string(expected.rows[r].size());
-    for (std::size_t c = 0; c < seen.rows[r].size(); ++c) {
-      if (!is_subsequence(expected.rows[r][c], seen.rows[r][c]))
-        return where + " cell " + std::to_string(c + 1) + " lost characters of the export";
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::size_t cells = seen.row_ends[r] - seen.first_cell(r);
+    const std::size_t expected_cells = expected.row_ends[r] - expected.first_cell(r);
+    if (cells != expected_cells)
+      return "row " + std::to_string(r + 1) + " has " + std::to_string(cells) +
+             " cells, expected " + std::to_string(expected_cells);
+    for (std::size_t c = 0; c < cells; ++c) {
+      if (!is_subsequence(expected.cell(expected.first_cell(r) + c),
+                          seen.cell(seen.first_cell(r) + c)))
+        return "row " + std::to_string(r + 1) + " cell " + std::to_string(c + 1) +
+               " lost characters of the export";
     }
   }
   return "";

@@ -17,8 +17,10 @@ std::string reference_page(std::string_view export_bytes) {
   const bool mark = export_bytes.starts_with("\xEF\xBB\xBF");
   std::string_view start = export_bytes.substr(mark ? 3 : 0);
   start = start.substr(0, std::min(start.find('\x1A'), SOURCE_READ_AHEAD + 1));
-  std::string page = page_head(export_is_utf8(mark, start)) + std::string(TABLE_OPEN) +
-                     std::string(FIRST_ROW_OPEN);
+  std::string page = page_head(export_is_utf8(mark, start));
+  page.reserve(2 * text.size() + 256);
+  page += TABLE_OPEN;
+  page += FIRST_ROW_OPEN;
   std::size_t backstep = 0;  // what the closing step writes over
   bool quoted = false;
   for (std::size_t i = 0;; ++i) {
@@ -47,9 +49,10 @@ std::string reference_page(std::string_view export_bytes) {
       // ";", then the export up to a space, ";", line break or the end.
       const std::size_t start = page.find_last_of("> ;") + 1;
       const std::size_t end = text.find_first_of(" ;\n", i);
-      const std::string address = page.substr(start) + text.substr(i, end - i);
+      std::string address = page.substr(start);
+      address.append(text, i, end - i);
       page.resize(start);
-      page += "<a href=\"mailto:" + address + "\">" + address + "</a>";
+      page.append("<a href=\"mailto:").append(address).append("\">").append(address).append("</a>");
       if (end == std::string::npos) break;  // nothing left to write over
       if (text[end] == '\n') page += CELL_LINE_BREAK;
       i = end - 1;  // the terminator is read again

@@ -27,16 +27,20 @@ SourceStream::~SourceStream() = default;
 
 // Reads the file's first bytes into ahead_, once: enough for a byte-order
 // mark and SOURCE_READ_AHEAD + 1 bytes of text after it, or the whole file
-// if it is shorter. A pipe hands them over in pieces, hence the loop.
+// if it is shorter. A pipe hands them over in pieces, hence the loop. The
+// buffer grows as the file proves longer, so a short export does not pay
+// for clearing and freeing the whole read-ahead.
 void SourceStream::read_ahead() {
   if (ahead_read_) return;
   ahead_read_ = true;
   past_ahead_ = false;
   ahead_ends_file_ = false;
   text_start_ = 0;
-  ahead_.resize(BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1);
+  constexpr std::size_t full = BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1;
+  ahead_.resize(std::min(full, buf_.size()));
   std::size_t got = 0;
-  while (got < ahead_.size()) {
+  while (got < full) {
+    if (got == ahead_.size()) ahead_.resize(std::min(full, 4 * ahead_.size()));
     std::ptrdiff_t n = read_file(ahead_.data() + got, ahead_.size() - got);
     if (n <= 0) {
       if (n < 0) failed_ = true;
