@@ -95,7 +95,33 @@ echo "  CPU time: user $(median "${users[@]}") s, system $(median "${systems[@]}
   "(median of 3 more runs)"
 echo "peak memory: 1 MB export $small KiB, $size_mb MB export $big KiB," \
   "difference $((big - small)) KiB"
-rm -f big.csv small.csv carnet.htm
+
+# Instructions per byte of export and branch misses per 1,000 bytes: from the
+# processor's counters where perf can read them, otherwise from cachegrind on
+# a 20 MB export (its branch figure is its own predictor's, not the
+# processor's, so compare it only with itself).
+if perf stat -x, -e instructions true 2>&1 | grep -q '^[0-9]'; then
+  rm -f carnet.htm
+  perf stat -x, -e instructions,branch-misses -o counters.txt "$tool" big.csv >/dev/null
+  awk -F, -v bytes=$((size_mb * 1000000)) '
+    $3 ~ /^instructions/ { i = $1 } $3 ~ /^branch-misses/ { b = $1 }
+    END { printf "counters (perf): %.2f instructions per byte, %.1f branch misses per 1,000 bytes\n",
+          i / bytes, 1000 * b / bytes }' counters.txt
+elif command -v valgrind >/dev/null; then
+  python3 "$root/bench/gen_export.py" 20000000 >mid.csv
+  rm -f carnet.htm
+  valgrind --tool=cachegrind --cache-sim=no --branch-sim=yes --cachegrind-out-file=/dev/null \
+    "$tool" mid.csv >/dev/null 2>counters.txt
+  awk -v bytes=20000000 '
+    /I +refs:/ { gsub(",", "", $4); i = $4 }
+    /Mispredicts:/ { gsub(",", "", $3); b = $3 }
+    END { printf "counters (cachegrind, 20 MB export, no hardware counters here): %.2f instructions per byte, %.1f branch misses per 1,000 bytes\n",
+          i / bytes, 1000 * b / bytes }' counters.txt
+  rm -f mid.csv
+else
+  echo "counters: neither perf with hardware counters nor valgrind is available"
+fi
+rm -f big.csv small.csv carnet.htm counters.txt
 echo
 
 # --- Hostile inputs ------------------------------------------------------------

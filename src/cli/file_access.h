@@ -43,8 +43,15 @@ class PageFile {
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.
 std::unique_ptr<SourceFile> open_source_file(const std::string& name);
+// How the page's writes reach the file. `behind` lets the kernel copy them
+// while the conversion goes on, where the system offers that (io_uring on
+// Linux) and does not refuse it; elsewhere it is `plain`, one write call at
+// a time. Both leave the same bytes; tests ask for each.
+enum class PageWrites { plain, behind };
+
 // Creates `name` or empties it, for reading and writing.
-std::unique_ptr<PageFile> create_page_file(const std::string& name);
+std::unique_ptr<PageFile> create_page_file(const std::string& name,
+                                           PageWrites writes = PageWrites::behind);
 
 // Files in memory. The source reads `bytes`, which must outlive it. The page
 // is `page` itself, which must outlive it; writes that would make it longer

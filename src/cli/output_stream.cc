@@ -176,8 +176,9 @@ bool OutputStream::close() {
   return !failed_;
 }
 
-std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size) {
-  std::unique_ptr<PageFile> file = create_page_file(name);
+std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size,
+                                            PageWrites writes) {
+  std::unique_ptr<PageFile> file = create_page_file(name, writes);
   if (!file) return nullptr;
   return std::make_unique<OutputStream>(std::move(file), buffer_size);
 }
