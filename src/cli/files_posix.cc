@@ -18,9 +18,12 @@ namespace quillantrex {
 
 namespace {
 
-bool write_fully(int fd, const char* data, std::size_t n, std::uint64_t offset) {
+// Exactly n bytes at `offset` through pread or pwrite, however many calls
+// that takes; false on a failure, or where the file ends first.
+template <typename Transfer, typename Byte>
+bool transfer_fully(Transfer transfer, int fd, Byte* data, std::size_t n, std::uint64_t offset) {
   while (n > 0) {
-    ssize_t done = ::pwrite(fd, data, n, static_cast<off_t>(offset));
+    ssize_t done = transfer(fd, data, n, static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     data += done;
@@ -28,6 +31,10 @@ bool write_fully(int fd, const char* data, std::size_t n, std::uint64_t offset) 
     offset += static_cast<std::uint64_t>(done);
   }
   return true;
+}
+
+bool write_fully(int fd, const char* data, std::size_t n, std::uint64_t offset) {
+  return transfer_fully(::pwrite, fd, data, n, offset);
 }
 
 #if defined(QUILLANTREX_IO_URING)
@@ -257,16 +264,7 @@ class PosixPage final : public PageFile {
   }
 
   bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    if (!settled()) return false;
-    while (n > 0) {
-      ssize_t done = ::pread(fd_, data, n, static_cast<off_t>(offset));
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) return false;
-      data += done;
-      n -= static_cast<std::size_t>(done);
-      offset += static_cast<std::uint64_t>(done);
-    }
-    return true;
+    return settled() && transfer_fully(::pread, fd_, data, n, offset);
   }
 
   bool close() override {
