@@ -21,6 +21,24 @@ OVERLAPPED at_offset(std::uint64_t offset) {
   return where;
 }
 
+// Exactly n bytes at `offset` through ReadFile or WriteFile, however many
+// calls that takes; false on a failure, or where the file ends first.
+template <typename Transfer, typename Byte>
+bool transfer_fully(Transfer transfer, HANDLE file, Byte* data, std::size_t n,
+                    std::uint64_t offset) {
+  while (n > 0) {
+    OVERLAPPED where = at_offset(offset);
+    DWORD done = 0;
+    if (!transfer(file, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done, &where) ||
+        done == 0)
+      return false;
+    data += done;
+    n -= done;
+    offset += done;
+  }
+  return true;
+}
+
 // Volume serial number and file index: the same pair is the same file,
 // whatever the spelling, case or link that led to it.
 struct FileIdentity {
@@ -85,33 +103,11 @@ class WindowsPage final : public PageFile {
   WindowsPage& operator=(const WindowsPage&) = delete;
 
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    while (n > 0) {
-      OVERLAPPED where = at_offset(offset);
-      DWORD done = 0;
-      if (!::WriteFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done,
-                       &where) ||
-          done == 0)
-        return false;
-      data += done;
-      n -= done;
-      offset += done;
-    }
-    return true;
+    return transfer_fully(::WriteFile, file_, data, n, offset);
   }
 
   bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    while (n > 0) {
-      OVERLAPPED where = at_offset(offset);
-      DWORD done = 0;
-      if (!::ReadFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done,
-                      &where) ||
-          done == 0)
-        return false;
-      data += done;
-      n -= done;
-      offset += done;
-    }
-    return true;
+    return transfer_fully(::ReadFile, file_, data, n, offset);
   }
 
   bool close() override {
