@@ -70,16 +70,6 @@ Table expected_table(std::string_view text) {
   return t;
 }
 
-std::string crlf(std::string_view text) {
-  std::string stored;
-  stored.reserve(text.size() + text.size() / 4);
-  for (char c : text) {
-    if (c == '\n') stored.push_back('\r');
-    stored.push_back(c);
-  }
-  return stored;
-}
-
 bool starts_with(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
@@ -140,6 +130,16 @@ std::string export_text(std::string_view bytes) {
     text.push_back(bytes[i]);
   }
   return text;
+}
+
+std::string crlf(std::string_view text) {
+  std::string stored;
+  stored.reserve(text.size() + text.size() / 4);
+  for (char c : text) {
+    if (c == '\n') stored.push_back('\r');
+    stored.push_back(c);
+  }
+  return stored;
 }
 
 std::string check_page(std::string_view export_bytes, std::string_view page) {

@@ -15,6 +15,9 @@ namespace quillantrex {
 // lone LF made one "\n".
 std::string export_text(std::string_view export_bytes);
 
+// `text` as the page stores it: every line break as CR LF.
+std::string crlf(std::string_view text);
+
 // Checks `page` (the bytes of carnet.htm) against the export it was made
 // from. Returns an empty string when it holds, otherwise what is wrong.
 std::string check_page(std::string_view export_bytes, std::string_view page);

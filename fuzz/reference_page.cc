@@ -63,14 +63,7 @@ std::string reference_page(std::string_view export_bytes) {
   page.resize(page.size() - backstep);
   page += TABLE_CLOSE;
   page += PAGE_FOOT;
-
-  std::string stored;  // every line break as CR LF
-  stored.reserve(page.size() + page.size() / 4);
-  for (char c : page) {
-    if (c == '\n') stored.push_back('\r');
-    stored.push_back(c);
-  }
-  return stored;
+  return crlf(page);
 }
 
 }  // namespace quillantrex
