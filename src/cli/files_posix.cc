@@ -105,9 +105,9 @@ class WriteBehind {
 
   // Waits until every queued write has reached the file; false if any failed.
   bool finish() {
-    while (in_flight_ > 0 && wait_one()) {
+    while (in_flight() && wait_one()) {
     }
-    return !failed_ && in_flight_ == 0;
+    return !failed_ && !in_flight();
   }
 
  private:
@@ -120,6 +120,13 @@ class WriteBehind {
   };
 
   explicit WriteBehind(int fd) : fd_(fd) {}
+
+  bool in_flight() const {
+    for (const Slot& s : slots_) {
+      if (s.busy) return true;
+    }
+    return false;
+  }
 
   bool overlaps_flight(std::uint64_t offset, std::size_t n) const {
     for (const Slot& s : slots_) {
@@ -154,7 +161,6 @@ class WriteBehind {
       } while (taken == -EINTR);
       if (taken == 1) {
         s.busy = true;
-        ++in_flight_;
         return;
       }
       // Left in the ring, the entry would go out with the next submission
@@ -183,7 +189,6 @@ class WriteBehind {
     if (slot == nullptr) return true;  // a write turned into a no-op
     Slot& s = *slot;
     s.busy = false;
-    --in_flight_;
     if (res == -EINTR || res == -EAGAIN) {
       submit(s);
     } else if (res <= 0) {
@@ -199,7 +204,6 @@ class WriteBehind {
   io_uring ring_{};
   bool ring_ready_ = false;
   std::array<Slot, WRITE_BEHIND_SLOTS> slots_;
-  std::size_t in_flight_ = 0;
   bool failed_ = false;
 };
 
