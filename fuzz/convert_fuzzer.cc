@@ -10,11 +10,11 @@
 #include <iterator>
 #include <string>
 
-#include "cli/file_access.h"
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/file_access.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/page_conversion.h"
-#include "convert/page_texts.h"
+#include "cli/driver.h"
 #include "page_check.h"
 #include "reference_page.h"
 

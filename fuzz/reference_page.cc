@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "cli/source_stream.h"
+#include "streams/source_stream.h"
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 #include "convert/text_encoding.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/byte_scan.h"
 #include "test_support.h"
 

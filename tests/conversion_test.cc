@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/page_texts.h"
 #include "test_support.h"
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/console_texts.h"
+#include "cli/driver.h"
 #include "convert/page_texts.h"
 
 namespace quillantrex::testing {

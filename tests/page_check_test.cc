@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "reference_page.h"
 #include "test_support.h"
 

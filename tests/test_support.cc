@@ -7,8 +7,8 @@
 #include <iterator>
 #include <random>
 
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 

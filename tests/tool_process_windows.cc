@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "cli/windows_text.h"
+#include "streams/windows_text.h"
 #include "test_support.h"
 
 namespace quillantrex::testing {

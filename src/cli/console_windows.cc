@@ -8,7 +8,7 @@
 #include <cwctype>
 
 #include "cli/console.h"
-#include "cli/windows_text.h"
+#include "streams/windows_text.h"
 
 namespace quillantrex {
 

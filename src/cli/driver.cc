@@ -7,10 +7,9 @@
 
 #include "cli/console.h"
 #include "cli/console_texts.h"
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/page_conversion.h"
-#include "convert/page_texts.h"
 
 namespace quillantrex {
 

@@ -3,9 +3,18 @@
 #ifndef QUILLANTREX_CLI_DRIVER_H_
 #define QUILLANTREX_CLI_DRIVER_H_
 
+#include <cstddef>
 #include <cstdio>
+#include <string_view>
 
 namespace quillantrex {
+
+// The page, always written in the current directory.
+inline constexpr std::string_view OUTPUT_NAME = "carnet.htm";
+
+// Room for the export's name and for the first line that proves the export
+// is not empty (1023 characters and a terminator).
+inline constexpr std::size_t NAME_BUFFER_SIZE = 1024;
 
 // Runs the tool once. The prompt's answer is read from `in`, every message
 // goes to `out`. Returns 0 after a complete conversion, -1 otherwise.

@@ -8,7 +8,7 @@
 
 #include "cli/console_texts.h"
 #include "cli/driver.h"
-#include "cli/windows_text.h"
+#include "streams/windows_text.h"
 
 namespace {
 

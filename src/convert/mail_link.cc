@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/output_stream.h"
-#include "cli/source_stream.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "convert/byte_scan.h"
 #include "convert/page_texts.h"
 

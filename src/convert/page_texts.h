@@ -3,7 +3,6 @@
 #ifndef QUILLANTREX_CONVERT_PAGE_TEXTS_H_
 #define QUILLANTREX_CONVERT_PAGE_TEXTS_H_
 
-#include <cstddef>
 #include <string_view>
 
 namespace quillantrex {
@@ -58,12 +57,6 @@ inline constexpr int CLOSE_BACKSTEP = 10;
 // address goes into the tail's "%s" as well as into the href.
 inline constexpr std::string_view LINK_OPEN = "><a href=\"mailto:";
 inline constexpr std::string_view LINK_TAIL_FORMAT = "\">%s</a>";
-
-// Room for the first line that proves the export is not empty (1023
-// characters and a terminator).
-inline constexpr std::size_t NAME_BUFFER_SIZE = 1024;
-
-inline constexpr std::string_view OUTPUT_NAME = "carnet.htm";
 
 }  // namespace quillantrex
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "cli/source_stream.h"
+#include "streams/source_stream.h"
 
 namespace quillantrex {
 

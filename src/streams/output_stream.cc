@@ -1,4 +1,4 @@
-#include "cli/output_stream.h"
+#include "streams/output_stream.h"
 
 #include <algorithm>
 #include <cstring>

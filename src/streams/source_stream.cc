@@ -1,4 +1,4 @@
-#include "cli/source_stream.h"
+#include "streams/source_stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The export, read as text: CR LF and a lone LF are one line break, Ctrl-Z
 // ends the text, every other byte (0xFF included) is a character. A UTF-8
 // byte-order mark at the very start is not text and is skipped.
-#ifndef QUILLANTREX_CLI_SOURCE_STREAM_H_
-#define QUILLANTREX_CLI_SOURCE_STREAM_H_
+#ifndef QUILLANTREX_STREAMS_SOURCE_STREAM_H_
+#define QUILLANTREX_STREAMS_SOURCE_STREAM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/file_access.h"
+#include "streams/file_access.h"
 
 namespace quillantrex {
 
@@ -136,4 +136,4 @@ std::unique_ptr<SourceStream> open_source(const std::string& name,
 
 }  // namespace quillantrex
 
-#endif  // QUILLANTREX_CLI_SOURCE_STREAM_H_
+#endif  // QUILLANTREX_STREAMS_SOURCE_STREAM_H_

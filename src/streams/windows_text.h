@@ -1,6 +1,6 @@
 // UTF-8, as the tool holds names, to and from UTF-16, as Windows takes them.
-#ifndef QUILLANTREX_CLI_WINDOWS_TEXT_H_
-#define QUILLANTREX_CLI_WINDOWS_TEXT_H_
+#ifndef QUILLANTREX_STREAMS_WINDOWS_TEXT_H_
+#define QUILLANTREX_STREAMS_WINDOWS_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -14,4 +14,4 @@ std::string wide_to_utf8(std::wstring_view text);
 
 }  // namespace quillantrex
 
-#endif  // QUILLANTREX_CLI_WINDOWS_TEXT_H_
+#endif  // QUILLANTREX_STREAMS_WINDOWS_TEXT_H_

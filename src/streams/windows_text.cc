@@ -1,4 +1,4 @@
-#include "cli/windows_text.h"
+#include "streams/windows_text.h"
 
 #include <windows.h>
 

@@ -4,8 +4,8 @@
 // tests and the fuzzer. Each call moves a whole buffer, so the streams keep
 // their per-character work inline and call through here once per refill or
 // flush. Failures are returned, never thrown.
-#ifndef QUILLANTREX_CLI_FILE_ACCESS_H_
-#define QUILLANTREX_CLI_FILE_ACCESS_H_
+#ifndef QUILLANTREX_STREAMS_FILE_ACCESS_H_
+#define QUILLANTREX_STREAMS_FILE_ACCESS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -61,4 +61,4 @@ std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limi
 
 }  // namespace quillantrex
 
-#endif  // QUILLANTREX_CLI_FILE_ACCESS_H_
+#endif  // QUILLANTREX_STREAMS_FILE_ACCESS_H_

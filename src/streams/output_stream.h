@@ -2,8 +2,8 @@
 // other character as one byte. Positions count characters. The stream holds a
 // window of the file in memory; stepping back past the window reads the file
 // again, so the conversion can revise what it wrote long ago.
-#ifndef QUILLANTREX_CLI_OUTPUT_STREAM_H_
-#define QUILLANTREX_CLI_OUTPUT_STREAM_H_
+#ifndef QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
+#define QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
 
 #include <array>
 #include <cstddef>
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/file_access.h"
+#include "streams/file_access.h"
 
 namespace quillantrex {
 
@@ -198,4 +198,4 @@ std::unique_ptr<OutputStream> create_output(const std::string& name,
 
 }  // namespace quillantrex
 
-#endif  // QUILLANTREX_CLI_OUTPUT_STREAM_H_
+#endif  // QUILLANTREX_STREAMS_OUTPUT_STREAM_H_

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cli/file_access.h"
+#include "streams/file_access.h"
 
 namespace quillantrex {
 

@@ -4,8 +4,8 @@
 
 #include <climits>
 
-#include "cli/file_access.h"
-#include "cli/windows_text.h"
+#include "streams/file_access.h"
+#include "streams/windows_text.h"
 
 namespace quillantrex {
 

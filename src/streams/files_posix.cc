@@ -1,0 +1,117 @@
+// Files through POSIX descriptors. The page is written behind the conversion
+// where the system offers that (write_behind.cc).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "streams/file_access.h"
+#include "streams/write_behind.h"
+
+namespace quillantrex {
+
+namespace {
+
+// Exactly n bytes at `offset` through pread or pwrite, however many calls
+// that takes; false on a failure, or where the file ends first.
+template <typename Transfer, typename Byte>
+bool transfer_fully(Transfer transfer, int fd, Byte* data, std::size_t n, std::uint64_t offset) {
+  while (n > 0) {
+    ssize_t done = transfer(fd, data, n, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    n -= static_cast<std::size_t>(done);
+    offset += static_cast<std::uint64_t>(done);
+  }
+  return true;
+}
+
+int open_retrying(const char* name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+class PosixSource final : public SourceFile {
+ public:
+  explicit PosixSource(int fd) : fd_(fd) {}
+  ~PosixSource() override { ::close(fd_); }
+  PosixSource(const PosixSource&) = delete;
+  PosixSource& operator=(const PosixSource&) = delete;
+
+  std::ptrdiff_t read(char* data, std::size_t n) override {
+    ssize_t got;
+    do {
+      got = ::read(fd_, data, n);
+    } while (got < 0 && errno == EINTR);
+    return got;
+  }
+
+  bool rewind() override { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+  // Same device and inode: links and other spellings of the path included.
+  bool same_file_as(const std::string& name) const override {
+    struct stat mine, theirs;
+    return ::fstat(fd_, &mine) == 0 && ::stat(name.c_str(), &theirs) == 0 &&
+           mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixPage final : public PageFile {
+ public:
+  explicit PosixPage(int fd) : fd_(fd) {}
+  ~PosixPage() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixPage(const PosixPage&) = delete;
+  PosixPage& operator=(const PosixPage&) = delete;
+
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    return transfer_fully(::pwrite, fd_, data, n, offset);
+  }
+
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    return transfer_fully(::pread, fd_, data, n, offset);
+  }
+
+  bool close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 && ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
+  if (name.empty()) return nullptr;
+  int fd = open_retrying(name.c_str(), O_RDONLY);
+  if (fd < 0) return nullptr;
+  // Checked on the open file, so the answer is about the file being read.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixSource>(fd);
+}
+
+std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites writes) {
+  int fd = open_retrying(name.c_str(), O_RDWR | O_CREAT | O_TRUNC);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<PageFile> page = std::make_unique<PosixPage>(fd);
+  if (writes == PageWrites::behind) page = write_page_behind(std::move(page), fd);
+  return page;
+}
+
+}  // namespace quillantrex

@@ -1,0 +1,22 @@
+// The page written behind the conversion: the kernel copies each write into
+// the file on another core while the conversion goes on (io_uring on Linux).
+#ifndef QUILLANTREX_STREAMS_WRITE_BEHIND_H_
+#define QUILLANTREX_STREAMS_WRITE_BEHIND_H_
+
+#include <memory>
+
+#include "streams/file_access.h"
+
+namespace quillantrex {
+
+// `page`, whose descriptor is `fd`, wrapped so that its writes are made
+// behind the conversion; `page` itself where that is not possible: the
+// kernel refuses io_uring (too old, or a seccomp filter), the tool was built
+// without liburing, or the page is not a regular file (io_uring writes a
+// pipe or a device as a stream, where pwrite refuses it or fails at once).
+// The wrapper leaves the file as plain writes in the same order would.
+std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd);
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_STREAMS_WRITE_BEHIND_H_

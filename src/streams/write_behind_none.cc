@@ -1,0 +1,10 @@
+// Built without liburing: the page keeps its plain writes.
+#include "streams/write_behind.h"
+
+namespace quillantrex {
+
+std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int) {
+  return page;
+}
+
+}  // namespace quillantrex
