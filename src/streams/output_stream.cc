@@ -14,7 +14,7 @@ constexpr char LF = '\n';
 }  // namespace
 
 OutputStream::OutputStream(std::unique_ptr<PageFile> file, std::size_t buffer_size)
-    : file_(std::move(file)), buf_(std::max<std::size_t>(buffer_size, 2)), cap_(buf_.size()) {}
+    : file_(std::move(file)), cap_(std::max<std::size_t>(buffer_size, 2)), buf_(new char[cap_]) {}
 
 OutputStream::~OutputStream() = default;
 
@@ -28,7 +28,7 @@ bool OutputStream::read_at(char* data, std::size_t n, std::uint64_t offset) {
 
 void OutputStream::flush() {
   if (dirty_hi_ > dirty_lo_ &&
-      !write_at(buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
+      !write_at(buf_.get() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
     failed_ = true;
   }
   dirty_lo_ = SIZE_MAX;
@@ -57,15 +57,15 @@ void OutputStream::move_window(std::uint64_t offset, bool backward) {
   std::uint64_t old_lo = base_, old_hi = base_ + len_;
   std::uint64_t keep_lo = std::max(base, old_lo), keep_hi = std::min(end, old_hi);
   if (keep_lo < keep_hi) {
-    std::memmove(buf_.data() + (keep_lo - base), buf_.data() + (keep_lo - old_lo),
+    std::memmove(buf_.get() + (keep_lo - base), buf_.get() + (keep_lo - old_lo),
                  static_cast<std::size_t>(keep_hi - keep_lo));
   } else {
     keep_lo = keep_hi = end;
   }
-  if (keep_lo > base && !read_at(buf_.data(), static_cast<std::size_t>(keep_lo - base), base))
+  if (keep_lo > base && !read_at(buf_.get(), static_cast<std::size_t>(keep_lo - base), base))
     failed_ = true;
   if (end > keep_hi &&
-      !read_at(buf_.data() + (keep_hi - base), static_cast<std::size_t>(end - keep_hi), keep_hi))
+      !read_at(buf_.get() + (keep_hi - base), static_cast<std::size_t>(end - keep_hi), keep_hi))
     failed_ = true;
   base_ = base;
   len_ = len;
@@ -76,7 +76,7 @@ void OutputStream::put_bytes_slow(const char* data, std::size_t n) {
     if (pos_ < base_ || pos_ >= base_ + cap_) move_window(pos_, false);
     std::size_t i = static_cast<std::size_t>(pos_ - base_);
     std::size_t k = std::min(n, cap_ - i);
-    std::memcpy(buf_.data() + i, data, k);
+    std::memcpy(buf_.get() + i, data, k);
     wrote(i, i + k);
     data += k;
     n -= k;
@@ -144,8 +144,8 @@ void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t
   }
   // Chunked through a scratch buffer the size of the window, walking from
   // the end when the target lies after the source so overlaps stay intact.
-  if (scratch_.empty()) scratch_.resize(cap_);
-  const std::uint64_t chunk = scratch_.size();
+  if (!scratch_) scratch_.reset(new char[cap_]);
+  const std::uint64_t chunk = cap_;
   std::uint64_t done = 0;
   while (done < n) {
     std::uint64_t k = std::min(chunk, n - done);
@@ -159,11 +159,11 @@ void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t
       }
       std::size_t i = static_cast<std::size_t>(at - base_);
       std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(k - j, len_ - i));
-      std::memcpy(scratch_.data() + j, buf_.data() + i, take);
+      std::memcpy(scratch_.get() + j, buf_.get() + i, take);
       j += take;
     }
     pos_ = to + off;
-    put_bytes(scratch_.data(), static_cast<std::size_t>(k));
+    put_bytes(scratch_.get(), static_cast<std::size_t>(k));
     done += k;
   }
   pos_ = to + n;

@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "streams/file_access.h"
 
@@ -89,7 +88,7 @@ class OutputStream {
     if (from >= base_ && to >= base_ && from + n <= base_ + len_ && to + n <= base_ + cap_) {
       const std::size_t src = static_cast<std::size_t>(from - base_);
       const std::size_t dst = static_cast<std::size_t>(to - base_);
-      std::memmove(buf_.data() + dst, buf_.data() + src, static_cast<std::size_t>(n));
+      std::memmove(buf_.get() + dst, buf_.get() + src, static_cast<std::size_t>(n));
       wrote(dst, dst + static_cast<std::size_t>(n));
     } else {
       copy_slow(from, to, n);
@@ -101,7 +100,7 @@ class OutputStream {
   // give its bytes back. The position stays.
   std::string_view held_before(std::uint64_t at) {
     if (at == 0 || (!(base_ < at && at <= base_ + len_) && !load_before(at))) return {};
-    return std::string_view(buf_.data(), static_cast<std::size_t>(at - base_));
+    return std::string_view(buf_.get(), static_cast<std::size_t>(at - base_));
   }
 
   // The end of the page as the window holds it, for writing in place: `at`
@@ -120,14 +119,14 @@ class OutputStream {
     // A window too small to ever give `want` is left where it is: moving it
     // costs a write to the file.
     if (cap_ - len_ < want && cap_ >= 2 * want) make_room();
-    return EndWindow{buf_.data() + len_, len_, cap_ - len_};
+    return EndWindow{buf_.get() + len_, len_, cap_ - len_};
   }
   // Takes the bytes written in the end window from `from` to `to`, where
   // `from` lies in it and `to` at or after the page's old end; bytes written
   // past `to` are not part of the page. The page and the position then end
   // at `to`.
   void commit(const char* from, const char* to) {
-    wrote(static_cast<std::size_t>(from - buf_.data()), static_cast<std::size_t>(to - buf_.data()));
+    wrote(static_cast<std::size_t>(from - buf_.get()), static_cast<std::size_t>(to - buf_.get()));
   }
 
   // Writes out everything and closes the file. False if any write, read back
@@ -142,7 +141,7 @@ class OutputStream {
     std::uint64_t i = pos_ - base_;  // wraps far beyond cap_ when pos_ < base_
     if (i <= cap_ && n <= cap_ - i) {
       std::size_t at = static_cast<std::size_t>(i);
-      std::memcpy(buf_.data() + at, data, n);
+      std::memcpy(buf_.get() + at, data, n);
       wrote(at, at + n);
     } else {
       put_bytes_slow(data, n);
@@ -176,9 +175,12 @@ class OutputStream {
   void move_window(std::uint64_t offset, bool backward);
 
   std::unique_ptr<PageFile> file_;  // null once closed
-  std::vector<char> buf_;           // the window: bytes [base_, base_ + len_) of the file
-  std::size_t cap_;                 // buf_.size()
-  std::vector<char> scratch_;       // for copy(), allocated on first use
+  // The window, bytes [base_, base_ + len_) of the file, and its size. Left
+  // uninitialised, as is the scratch buffer: clearing memory that is about
+  // to be written costs a page fault per page the page never reaches.
+  std::size_t cap_;
+  std::unique_ptr<char[]> buf_;
+  std::unique_ptr<char[]> scratch_;  // cap_ bytes, for copy(), allocated on first use
   std::uint64_t base_ = 0;
   std::size_t len_ = 0;
   std::uint64_t pos_ = 0;  // current position, absolute byte offset

@@ -21,7 +21,9 @@ constexpr std::size_t HISTORY = 64;
 }  // namespace
 
 SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_size)
-    : file_(std::move(file)), buf_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)) {}
+    : file_(std::move(file)),
+      cap_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)),
+      buf_(new char[cap_]) {}
 
 SourceStream::~SourceStream() = default;
 
@@ -29,7 +31,7 @@ SourceStream::~SourceStream() = default;
 // mark and SOURCE_READ_AHEAD + 1 bytes of text after it, or the whole file
 // if it is shorter. A pipe hands them over in pieces, hence the loop. The
 // buffer grows as the file proves longer, so a short export does not pay
-// for clearing and freeing the whole read-ahead.
+// for the whole read-ahead.
 void SourceStream::read_ahead() {
   if (ahead_read_) return;
   ahead_read_ = true;
@@ -37,11 +39,19 @@ void SourceStream::read_ahead() {
   ahead_ends_file_ = false;
   text_start_ = 0;
   constexpr std::size_t full = BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1;
-  ahead_.resize(std::min(full, buf_.size()));
+  if (!ahead_) {
+    ahead_cap_ = std::min(full, cap_);
+    ahead_.reset(new char[ahead_cap_]);
+  }
   std::size_t got = 0;
   while (got < full) {
-    if (got == ahead_.size()) ahead_.resize(std::min(full, 4 * ahead_.size()));
-    std::ptrdiff_t n = read_file(ahead_.data() + got, ahead_.size() - got);
+    if (got == ahead_cap_) {
+      ahead_cap_ = std::min(full, 4 * ahead_cap_);
+      std::unique_ptr<char[]> grown(new char[ahead_cap_]);
+      std::memcpy(grown.get(), ahead_.get(), got);
+      ahead_ = std::move(grown);
+    }
+    std::ptrdiff_t n = read_file(ahead_.get() + got, ahead_cap_ - got);
     if (n <= 0) {
       if (n < 0) failed_ = true;
       ahead_ends_file_ = true;
@@ -49,8 +59,8 @@ void SourceStream::read_ahead() {
     }
     got += static_cast<std::size_t>(n);
   }
-  ahead_.resize(got);
-  if (std::string_view(ahead_.data(), got).starts_with(BYTE_ORDER_MARK))
+  ahead_len_ = got;
+  if (std::string_view(ahead_.get(), got).starts_with(BYTE_ORDER_MARK))
     text_start_ = BYTE_ORDER_MARK.size();
   ahead_used_ = text_start_;
 }
@@ -59,25 +69,25 @@ void SourceStream::read_ahead() {
 // before it. False at the end of the file or on an error.
 bool SourceStream::fill() {
   if (file_done_) return false;
-  if (len_ == buf_.size()) {
+  if (len_ == cap_) {
     std::size_t keep = pos_ < HISTORY ? pos_ : HISTORY;
     std::size_t drop = pos_ - keep;
-    std::memmove(buf_.data(), buf_.data() + drop, len_ - drop);
+    std::memmove(buf_.get(), buf_.get() + drop, len_ - drop);
     len_ -= drop;
     pos_ -= drop;
     base_ += drop;
   }
   read_ahead();
-  if (ahead_used_ < ahead_.size()) {
-    std::size_t n = std::min(buf_.size() - len_, ahead_.size() - ahead_used_);
-    std::memcpy(buf_.data() + len_, ahead_.data() + ahead_used_, n);
+  if (ahead_used_ < ahead_len_) {
+    std::size_t n = std::min(cap_ - len_, ahead_len_ - ahead_used_);
+    std::memcpy(buf_.get() + len_, ahead_.get() + ahead_used_, n);
     ahead_used_ += n;
     len_ += n;
     return true;
   }
   if (!ahead_ends_file_) {
     past_ahead_ = true;
-    std::ptrdiff_t got = read_file(buf_.data() + len_, buf_.size() - len_);
+    std::ptrdiff_t got = read_file(buf_.get() + len_, cap_ - len_);
     if (got > 0) {
       len_ += static_cast<std::size_t>(got);
       return true;
@@ -150,7 +160,7 @@ bool SourceStream::rewind() {
 
 std::string_view SourceStream::start_of_text() {
   read_ahead();
-  std::string_view text(ahead_.data() + text_start_, ahead_.size() - text_start_);
+  std::string_view text(ahead_.get() + text_start_, ahead_len_ - text_start_);
   text = text.substr(0, std::min(text.find(CTRL_Z), SOURCE_READ_AHEAD + 1));
   return text;
 }
@@ -175,7 +185,7 @@ bool SourceStream::step_back_slow(std::size_t n) {
 std::string_view SourceStream::buffered_slow() {
   if (at_end_) return {};
   if (pos_ == len_ && !fill()) return {};
-  return std::string_view(buf_.data() + pos_, len_ - pos_);
+  return std::string_view(buf_.get() + pos_, len_ - pos_);
 }
 
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {

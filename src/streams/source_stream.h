@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "streams/file_access.h"
 
@@ -88,7 +87,7 @@ class SourceStream {
   // Empty at the end of the text. Lets the scan convert runs in bulk: skip()
   // may pass only bytes before the first Ctrl-Z, and never half of a CR LF.
   std::string_view buffered() {
-    if (pos_ < len_ && !at_end_) return std::string_view(buf_.data() + pos_, len_ - pos_);
+    if (pos_ < len_ && !at_end_) return std::string_view(buf_.get() + pos_, len_ - pos_);
     return buffered_slow();
   }
   void skip(std::size_t n) { pos_ += n; }
@@ -110,7 +109,10 @@ class SourceStream {
   std::string_view buffered_slow();
 
   std::unique_ptr<SourceFile> file_;
-  std::vector<char> buf_;
+  // Both buffers are left uninitialised: clearing what is about to be read
+  // over costs a page fault per page a short export never reaches.
+  std::size_t cap_;  // size of buf_
+  std::unique_ptr<char[]> buf_;
   std::size_t pos_ = 0;     // read position in buf_
   std::size_t len_ = 0;     // valid bytes in buf_
   std::uint64_t base_ = 0;  // file offset of buf_[0]
@@ -120,7 +122,9 @@ class SourceStream {
   // The file's first bytes, read once before anything else and served by
   // fill() first: from text_start_ (after a byte-order mark) to the end.
   // The file's own offset stays at their end until fill() goes past them.
-  std::vector<char> ahead_;
+  std::unique_ptr<char[]> ahead_;
+  std::size_t ahead_cap_ = 0;
+  std::size_t ahead_len_ = 0;
   bool ahead_read_ = false;
   bool ahead_ends_file_ = false;  // the file had no bytes beyond ahead_
   std::size_t text_start_ = 0;
