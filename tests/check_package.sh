@@ -1,8 +1,10 @@
 #!/bin/sh
-# Builds the Debian package from the build folder and looks inside it. With
-# --install, and only in CI (CI=true) as root, it also installs the package
-# with dpkg, converts the example with the installed command, compares the
-# page with the one the freshly built tool makes, and removes the package.
+# Builds the Debian package from the build folder, looks inside it and has
+# lintian check it: no error and no warning (without lintian this is skipped,
+# except in CI, where it fails). With --install, and only in CI (CI=true) as
+# root, it instead installs the package with dpkg, converts the example with
+# the installed command, compares the page with the one the freshly built
+# tool makes, and removes the package.
 #
 # Usage: check_package.sh [--install] CPACK BUILD_DIR BUILT_TOOL EXAMPLE
 # Exit status 77 means skipped (the reason is printed).
@@ -46,11 +48,30 @@ for field in Package Version Maintainer Section Depends Description; do
   echo "  $field: $(echo "$value" | head -n 1)"
 done
 contents=$(dpkg-deb -c "$deb")
-for file in ./usr/bin/quillantrex ./usr/share/man/man1/quillantrex.1; do
+doc=./usr/share/doc/quillantrex
+for file in ./usr/bin/quillantrex ./usr/share/man/man1/quillantrex.1.gz $doc/copyright \
+  $doc/changelog.Debian.gz $doc/README.md; do
   echo "$contents" | grep -q " $file\$" || fail "$file is not in the package"
 done
+# The licence is there as Debian's copyright file only.
+! echo "$contents" | grep -q " $doc/LICENSE\$" || fail "$doc/LICENSE is in the package"
+# The newest changelog entry is this package's version.
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - $doc/changelog.Debian.gz | gzip -dc >"$work/changelog"
+version=$(dpkg-deb -f "$deb" Version)
+head -n 1 "$work/changelog" | grep -q "^quillantrex ($version) " ||
+  fail "packaging/debian/changelog has no entry for $version on top"
 
-[ $install = yes ] || exit 0
+if [ $install = no ]; then
+  if ! command -v lintian >/dev/null 2>&1; then
+    [ "${CI:-}" = true ] && fail "lintian not found (Debian: lintian)"
+    skip "lintian not found (Debian: lintian)"
+  fi
+  # Informational tags are shown but allowed.
+  lintian --fail-on error,warning --display-info "$deb" ||
+    fail "lintian reports errors or warnings"
+  echo "lintian: no error, no warning"
+  exit 0
+fi
 [ "$(id -u)" = 0 ] || skip "installing the package needs root"
 [ "${CI:-}" = true ] || skip "installing the package only runs in CI (CI=true)"
 is_installed() {
@@ -76,7 +97,7 @@ echo "installed with dpkg -i"
 
 [ -x /usr/bin/quillantrex ] || fail "/usr/bin/quillantrex is missing after dpkg -i"
 if command -v man >/dev/null 2>&1; then
-  [ "$(man -w quillantrex 2>/dev/null)" = /usr/share/man/man1/quillantrex.1 ] ||
+  [ "$(man -w quillantrex 2>/dev/null)" = /usr/share/man/man1/quillantrex.1.gz ] ||
     fail "man does not find the installed manual page"
 fi
 
@@ -95,5 +116,5 @@ dpkg -r quillantrex >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg
 installed=no
 ! is_installed || fail "dpkg still lists quillantrex as installed after dpkg -r"
 [ ! -e /usr/bin/quillantrex ] || fail "/usr/bin/quillantrex is still there after dpkg -r"
-[ ! -e /usr/share/man/man1/quillantrex.1 ] || fail "the manual page is still there after dpkg -r"
+[ ! -e /usr/share/man/man1/quillantrex.1.gz ] || fail "the manual page is still there after dpkg -r"
 echo "removed with dpkg -r"

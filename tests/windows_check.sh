@@ -3,7 +3,7 @@
 # tests under Wine, then holds the program to the Linux build: the same page,
 # byte for byte, for the example and the fuzzer's seed exports, and a write
 # failure reported as one. Last, the program must need no DLL beyond the
-# system's, and the zip must hold it with its README and manual.
+# system's, and the zip must hold it with its README, manual and licence.
 #   windows_check.sh SOURCE_DIR WORK_DIR LINUX_TOOL
 # Without MinGW-w64 or Wine the check is skipped (77), except in CI
 # (CI=true), where it fails.
@@ -69,7 +69,7 @@ if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" | grep -Ei "lib(std
 fi
 (cd "$work/build" && cpack -G ZIP >/dev/null)
 contents=$(cmake -E tar tf "$work/build"/quillantrex-*-win64.zip)
-for file in quillantrex.exe README.txt quillantrex-manual.txt; do
+for file in quillantrex.exe README.txt quillantrex-manual.txt LICENSE.txt; do
   echo "$contents" | grep -q "/$file\$" || { echo "the zip lacks $file" && status=1; }
 done
 
