@@ -27,6 +27,9 @@ class SourceFile {
   // Whether `name` is this very file, whatever the spelling or link that
   // leads to it.
   virtual bool same_file_as(const std::string& name) const = 0;
+  // The file's size in bytes where it has one, -1 where it has none (a
+  // pipe). Only a hint for sizing buffers: the file may still grow.
+  virtual std::int64_t size() const { return -1; }
 };
 
 class PageFile {

@@ -25,6 +25,7 @@ class MemorySource final : public SourceFile {
   }
   // A memory file has no name.
   bool same_file_as(const std::string&) const override { return false; }
+  std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
 
  private:
   std::string_view bytes_;

@@ -60,6 +60,12 @@ class PosixSource final : public SourceFile {
            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
   }
 
+  std::int64_t size() const override {
+    struct stat st;
+    return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size)
+                                                         : -1;
+  }
+
  private:
   int fd_;
 };

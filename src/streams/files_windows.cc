@@ -89,6 +89,13 @@ class WindowsSource final : public SourceFile {
     return same;
   }
 
+  std::int64_t size() const override {
+    LARGE_INTEGER size;
+    return ::GetFileType(file_) == FILE_TYPE_DISK && ::GetFileSizeEx(file_, &size)
+               ? static_cast<std::int64_t>(size.QuadPart)
+               : -1;
+  }
+
  private:
   HANDLE file_;
 };

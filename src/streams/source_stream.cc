@@ -18,89 +18,93 @@ constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 // pair straddles two fills.
 constexpr std::size_t HISTORY = 64;
 
+// The read-ahead: a byte-order mark and SOURCE_READ_AHEAD + 1 bytes of text
+// after it, so that a caller can tell whether the text goes on.
+constexpr std::size_t AHEAD = BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1;
+// Where the file's size is not known (a pipe), the buffer starts at this
+// and grows fourfold as the read-ahead proves the file longer.
+constexpr std::size_t FIRST_GUESS = 16 * 1024;
+
 }  // namespace
 
 SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_size)
     : file_(std::move(file)),
-      cap_(HISTORY + (buffer_size == 0 ? 1 : buffer_size)),
-      buf_(new char[cap_]) {}
+      step_(buffer_size == 0 ? 1 : buffer_size),
+      full_(std::max(AHEAD, HISTORY + step_)) {}
 
 SourceStream::~SourceStream() = default;
 
-// Reads the file's first bytes into ahead_, once: enough for a byte-order
-// mark and SOURCE_READ_AHEAD + 1 bytes of text after it, or the whole file
-// if it is shorter. A pipe hands them over in pieces, hence the loop. The
-// buffer grows as the file proves longer, so a short export does not pay
-// for the whole read-ahead.
-void SourceStream::read_ahead() {
-  if (ahead_read_) return;
-  ahead_read_ = true;
-  past_ahead_ = false;
-  ahead_ends_file_ = false;
-  text_start_ = 0;
-  constexpr std::size_t full = BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1;
-  if (!ahead_) {
-    ahead_cap_ = std::min(full, cap_);
-    ahead_.reset(new char[ahead_cap_]);
-  }
-  std::size_t got = 0;
-  while (got < full) {
-    if (got == ahead_cap_) {
-      ahead_cap_ = std::min(full, 4 * ahead_cap_);
-      std::unique_ptr<char[]> grown(new char[ahead_cap_]);
-      std::memcpy(grown.get(), ahead_.get(), got);
-      ahead_ = std::move(grown);
-    }
-    std::ptrdiff_t n = read_file(ahead_.get() + got, ahead_cap_ - got);
-    if (n <= 0) {
-      if (n < 0) failed_ = true;
-      ahead_ends_file_ = true;
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  ahead_len_ = got;
-  if (std::string_view(ahead_.get(), got).starts_with(BYTE_ORDER_MARK))
-    text_start_ = BYTE_ORDER_MARK.size();
-  ahead_used_ = text_start_;
+// Makes the buffer `size` bytes large, keeping what it holds.
+void SourceStream::reserve(std::size_t size) {
+  std::unique_ptr<char[]> larger(new char[size]);
+  if (len_ > 0) std::memcpy(larger.get(), buf_.get(), len_);
+  buf_ = std::move(larger);
+  cap_ = size;
 }
 
-// Makes at least one more byte available after pos_, keeping HISTORY bytes
-// before it. False at the end of the file or on an error.
-bool SourceStream::fill() {
-  if (file_done_) return false;
+// Reads the file's first bytes to the start of the buffer: AHEAD of them,
+// or the whole file if it is shorter. A pipe hands them over in pieces,
+// hence the loop. The buffer is made no larger than the file where the file
+// tells its size, one byte more for the read that finds its end.
+void SourceStream::read_ahead() {
+  ahead_read_ = true;
+  const std::int64_t size = file_->size();
+  const std::size_t first = size >= 0 && static_cast<std::uint64_t>(size) < full_
+                                ? static_cast<std::size_t>(size) + 1
+                                : FIRST_GUESS;
+  if (cap_ == 0) reserve(std::min(first, full_));
+  base_ = 0;
+  pos_ = lim_ = len_ = 0;
+  file_done_ = false;
+  while (len_ < AHEAD) {
+    if (len_ == cap_) reserve(std::min(full_, 4 * cap_));
+    std::ptrdiff_t n = read_file(buf_.get() + len_, std::min(cap_, AHEAD) - len_);
+    if (n <= 0) {
+      if (n < 0) failed_ = true;
+      file_done_ = true;
+      break;
+    }
+    len_ += static_cast<std::size_t>(n);
+  }
+  text_start_ =
+      std::string_view(buf_.get(), len_).starts_with(BYTE_ORDER_MARK) ? BYTE_ORDER_MARK.size() : 0;
+  pos_ = lim_ = text_start_;
+}
+
+// Reads more of the file after len_, keeping HISTORY bytes before pos_.
+// False at the end of the file or on a failure.
+bool SourceStream::read_more() {
+  if (cap_ < full_) reserve(full_);
   if (len_ == cap_) {
-    std::size_t keep = pos_ < HISTORY ? pos_ : HISTORY;
-    std::size_t drop = pos_ - keep;
+    const std::size_t drop = pos_ - std::min(pos_, HISTORY);
     std::memmove(buf_.get(), buf_.get() + drop, len_ - drop);
     len_ -= drop;
+    lim_ -= drop;
     pos_ -= drop;
     base_ += drop;
   }
-  read_ahead();
-  if (ahead_used_ < ahead_len_) {
-    std::size_t n = std::min(cap_ - len_, ahead_len_ - ahead_used_);
-    std::memcpy(buf_.get() + len_, ahead_.get() + ahead_used_, n);
-    ahead_used_ += n;
-    len_ += n;
+  std::ptrdiff_t got = read_file(buf_.get() + len_, std::min(cap_ - len_, step_));
+  if (got > 0) {
+    len_ += static_cast<std::size_t>(got);
     return true;
   }
-  if (!ahead_ends_file_) {
-    past_ahead_ = true;
-    std::ptrdiff_t got = read_file(buf_.get() + len_, cap_ - len_);
-    if (got > 0) {
-      len_ += static_cast<std::size_t>(got);
-      return true;
-    }
-    if (got < 0) failed_ = true;
-  }
+  if (got < 0) failed_ = true;
   file_done_ = true;
   return false;
 }
 
+// Serves at least one more byte after pos_, at most step_ more: the bytes
+// already read first, then the file's next ones.
+bool SourceStream::fill() {
+  if (!ahead_read_) read_ahead();
+  if (lim_ == len_ && (file_done_ || !read_more())) return false;
+  lim_ = std::min(len_, lim_ + step_);
+  return true;
+}
+
 int SourceStream::read_char_slow() {
   if (at_end_) return END_OF_INPUT;
-  if (pos_ == len_ && !fill()) {
+  if (pos_ == lim_ && !fill()) {
     at_end_ = true;
     return END_OF_INPUT;
   }
@@ -111,8 +115,8 @@ int SourceStream::read_char_slow() {
   }
   ++pos_;
   if (c == CR) {
-    if (pos_ == len_) fill();
-    if (pos_ < len_ && buf_[pos_] == LF) {
+    if (pos_ == lim_) fill();
+    if (pos_ < lim_ && buf_[pos_] == LF) {
       ++pos_;
       return LF;
     }
@@ -133,40 +137,36 @@ bool SourceStream::read_line(char* buffer, std::size_t size) {
 }
 
 bool SourceStream::rewind() {
-  if (base_ != 0) {
-    // The text starts again from the read-ahead. A file that has gone past
-    // it goes back to its start and gives it again.
-    if (past_ahead_ && !file_->rewind()) {
-      // A pipe that has moved on: what it gave is gone, so is the export.
-      // The position goes to len_ too, as read_char's inline path expects.
-      failed_ = true;
-      at_end_ = true;
-      pos_ = len_;
-      return false;
-    }
-    if (past_ahead_) {
-      ahead_read_ = false;
-      read_ahead();
-    }
-    ahead_used_ = text_start_;
-    base_ = 0;
-    len_ = 0;
-    file_done_ = false;
-  }
-  pos_ = 0;
   at_end_ = false;
+  if (!ahead_read_) return true;
+  if (base_ == 0) {
+    // The read-ahead is still at the start of the buffer.
+    pos_ = text_start_;
+    return true;
+  }
+  // The file has been read past it: a file starts again from its first
+  // byte; a pipe that has moved on has lost what it gave, and so the
+  // export. The position then goes to lim_, as read_char's inline path
+  // expects.
+  if (!file_->rewind()) {
+    failed_ = true;
+    at_end_ = true;
+    pos_ = lim_;
+    return false;
+  }
+  read_ahead();
   return true;
 }
 
 std::string_view SourceStream::start_of_text() {
-  read_ahead();
-  std::string_view text(ahead_.get() + text_start_, ahead_len_ - text_start_);
-  text = text.substr(0, std::min(text.find(CTRL_Z), SOURCE_READ_AHEAD + 1));
-  return text;
+  if (!ahead_read_) read_ahead();
+  if (base_ != 0) return {};
+  std::string_view text(buf_.get() + text_start_, len_ - text_start_);
+  return text.substr(0, std::min(text.find(CTRL_Z), SOURCE_READ_AHEAD + 1));
 }
 
 bool SourceStream::had_byte_order_mark() {
-  read_ahead();
+  if (!ahead_read_) read_ahead();
   return text_start_ != 0;
 }
 
@@ -184,8 +184,8 @@ bool SourceStream::step_back_slow(std::size_t n) {
 
 std::string_view SourceStream::buffered_slow() {
   if (at_end_) return {};
-  if (pos_ == len_ && !fill()) return {};
-  return std::string_view(buf_.get() + pos_, len_ - pos_);
+  if (pos_ == lim_ && !fill()) return {};
+  return std::string_view(buf_.get() + pos_, lim_ - pos_);
 }
 
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {

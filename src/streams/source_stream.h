@@ -38,8 +38,8 @@ class SourceStream {
   // error (see failed()).
   int read_char() {
     // Inline while the byte and the one after it (for CR LF) are buffered;
-    // at_end_ always leaves the position on a Ctrl-Z or at len_.
-    if (pos_ + 1 < len_) {
+    // at_end_ always leaves the position on a Ctrl-Z or at lim_.
+    if (pos_ + 1 < lim_) {
       char c = buf_[pos_];
       if (c != '\r' && c != '\x1A') {
         ++pos_;
@@ -87,7 +87,7 @@ class SourceStream {
   // Empty at the end of the text. Lets the scan convert runs in bulk: skip()
   // may pass only bytes before the first Ctrl-Z, and never half of a CR LF.
   std::string_view buffered() {
-    if (pos_ < len_ && !at_end_) return std::string_view(buf_.get() + pos_, len_ - pos_);
+    if (pos_ < lim_ && !at_end_) return std::string_view(buf_.get() + pos_, lim_ - pos_);
     return buffered_slow();
   }
   void skip(std::size_t n) { pos_ += n; }
@@ -102,34 +102,33 @@ class SourceStream {
  private:
   bool fill();
   void read_ahead();
+  bool read_more();
+  void reserve(std::size_t size);
   // Every read of the file goes through here.
   std::ptrdiff_t read_file(char* data, std::size_t n) { return file_->read(data, n); }
   int read_char_slow();
   bool step_back_slow(std::size_t n);
   std::string_view buffered_slow();
 
+  // One buffer, left uninitialised (clearing what is about to be read over
+  // costs a page fault per page a short export never reaches). Its first
+  // fill is the read-ahead, the file's first bytes, which stay at its start
+  // until the file has been read past them, so that rewind() after the
+  // first-line check only moves the position, on a pipe too.
   std::unique_ptr<SourceFile> file_;
-  // Both buffers are left uninitialised: clearing what is about to be read
-  // over costs a page fault per page a short export never reaches.
-  std::size_t cap_;  // size of buf_
+  std::size_t step_;     // the most one fill serves: buffer_size
+  std::size_t full_;     // the size the buffer grows to at most
+  std::size_t cap_ = 0;  // its size now: it starts no larger than the file
   std::unique_ptr<char[]> buf_;
-  std::size_t pos_ = 0;     // read position in buf_
-  std::size_t len_ = 0;     // valid bytes in buf_
-  std::uint64_t base_ = 0;  // file offset of buf_[0]
+  std::size_t pos_ = 0;         // read position in buf_
+  std::size_t lim_ = 0;         // end of the bytes served so far
+  std::size_t len_ = 0;         // end of the bytes read from the file
+  std::uint64_t base_ = 0;      // file offset of buf_[0]
+  std::size_t text_start_ = 0;  // after a byte-order mark, while base_ is 0
+  bool ahead_read_ = false;
   bool at_end_ = false;     // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
   bool file_done_ = false;  // the file itself has no more bytes
   bool failed_ = false;
-  // The file's first bytes, read once before anything else and served by
-  // fill() first: from text_start_ (after a byte-order mark) to the end.
-  // The file's own offset stays at their end until fill() goes past them.
-  std::unique_ptr<char[]> ahead_;
-  std::size_t ahead_cap_ = 0;
-  std::size_t ahead_len_ = 0;
-  bool ahead_read_ = false;
-  bool ahead_ends_file_ = false;  // the file had no bytes beyond ahead_
-  std::size_t text_start_ = 0;
-  std::size_t ahead_used_ = 0;  // bytes of ahead_ handed to buf_
-  bool past_ahead_ = false;     // the file has been read beyond ahead_
 };
 
 // Opens `name` for reading. Refuses directories, which some systems let
