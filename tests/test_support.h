@@ -56,12 +56,15 @@ struct RunResult {
   std::string console;        // line breaks as "\n"
 };
 
-// Runs the built tool in `dir` with `args` and `input` on its standard input
-// (closed if `close_input`). On Windows the console's line breaks must be
-// CR LF, as a Windows program writes them, and are returned as "\n".
-// One implementation per system: tool_process_posix.cc, _windows.cc.
+// Which of its standard input and output the tool starts without.
+enum class Closed { kNone, kInput, kInputAndOutput };
+
+// Runs the built tool in `dir` with `args` and `input` on its standard input.
+// On Windows the console's line breaks must be CR LF, as a Windows program
+// writes them, and are returned as "\n". One implementation per system:
+// tool_process_posix.cc, _windows.cc.
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
-                           const std::string& input = "", bool close_input = false);
+                           const std::string& input = "", Closed closed = Closed::kNone);
 
 }  // namespace quillantrex::testing
 

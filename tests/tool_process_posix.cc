@@ -10,7 +10,7 @@
 namespace quillantrex::testing {
 
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
-                           const std::string& input, bool close_input) {
+                           const std::string& input, Closed closed) {
   // Standard input is a pipe, as when a user pipes an export in.
   TempDir io;
   std::string console_path = io / "out";
@@ -21,13 +21,17 @@ RunResult run_tool_process(const std::string& dir, const std::vector<std::string
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) _exit(120);
     ::close(feed[1]);
-    if (close_input) {
-      ::close(0);
+    // Output first: the file opened for it must not land on a closed input.
+    if (closed == Closed::kInputAndOutput) {
+      ::close(1);
     } else {
-      ::dup2(feed[0], 0);
+      ::dup2(::open(console_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
     }
-    int out = ::open(console_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(out, 1);
+    if (closed == Closed::kNone) {
+      ::dup2(feed[0], 0);
+    } else {
+      ::close(0);
+    }
     std::vector<char*> argv;
     std::string binary = QUILLANTREX_BINARY;
     argv.push_back(binary.data());

@@ -44,7 +44,7 @@ std::string from_console(const std::string& console) {
 }  // namespace
 
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
-                           const std::string& input, bool close_input) {
+                           const std::string& input, Closed closed) {
   // Standard input is a pipe, as when a user pipes an export in.
   TempDir io;
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -56,8 +56,8 @@ RunResult run_tool_process(const std::string& dir, const std::vector<std::string
   STARTUPINFOW start{};
   start.cb = sizeof start;
   start.dwFlags = STARTF_USESTDHANDLES;
-  start.hStdInput = close_input ? nullptr : feed_read;
-  start.hStdOutput = out;
+  start.hStdInput = closed == Closed::kNone ? feed_read : nullptr;
+  start.hStdOutput = closed == Closed::kInputAndOutput ? nullptr : out;
   start.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
   const std::string binary = QUILLANTREX_BINARY;
   std::wstring command_line = quoted(binary);

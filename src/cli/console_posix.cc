@@ -1,14 +1,14 @@
-// A POSIX terminal takes UTF-8 bytes as they are: nothing to do here.
+// A POSIX terminal takes and shows UTF-8 bytes as they are.
 #include "cli/console.h"
 
 namespace quillantrex {
 
-bool read_console_word(std::FILE*, std::string&) {
-  return false;
+std::string read_console_word(std::FILE* in) {
+  return read_word_bytes(in);
 }
 
-bool write_console_name(std::FILE*, std::string_view) {
-  return false;
+void write_console_name(std::FILE* out, std::string_view name) {
+  write_bytes(out, name);
 }
 
 }  // namespace quillantrex

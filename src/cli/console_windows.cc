@@ -1,7 +1,6 @@
 // A Windows console holds UTF-16 text: read and written as bytes, a name
 // would pass through the console's code page and lose every letter that
-// page lacks. Redirected, the tool reads and writes UTF-8 bytes instead,
-// which the driver does.
+// page lacks. Redirected, the tool reads and writes UTF-8 bytes instead.
 #include <io.h>
 #include <windows.h>
 
@@ -28,9 +27,9 @@ HANDLE console_of(std::FILE* file) {
 
 }  // namespace
 
-bool read_console_word(std::FILE* in, std::string& word) {
+std::string read_console_word(std::FILE* in) {
   HANDLE console = console_of(in);
-  if (console == nullptr) return false;
+  if (console == nullptr) return read_word_bytes(in);
   // The console hands over a line at a time; the rest of the line after the
   // word is read and dropped with it.
   std::wstring wide;
@@ -53,18 +52,19 @@ bool read_console_word(std::FILE* in, std::string& word) {
     // A line read whole ends the word even without white space after it.
     if (got < std::size(chunk) && !wide.empty()) done = true;
   }
-  word = wide_to_utf8(wide);
-  return true;
+  return wide_to_utf8(wide);
 }
 
-bool write_console_name(std::FILE* out, std::string_view name) {
+void write_console_name(std::FILE* out, std::string_view name) {
   HANDLE console = console_of(out);
-  if (console == nullptr) return false;
+  if (console == nullptr) {
+    write_bytes(out, name);
+    return;
+  }
   std::fflush(out);  // what the stream holds goes before the name
   const std::wstring wide = utf8_to_wide(name);
   DWORD written;
   ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-  return true;
 }
 
 }  // namespace quillantrex
