@@ -1,12 +1,13 @@
 #include "streams/write_behind.h"
 
-#include <liburing.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+
+#include "streams/write_ring.h"
 
 namespace quillantrex {
 
@@ -19,6 +20,42 @@ namespace {
 constexpr std::size_t WRITE_BEHIND_SLOTS = 2;
 constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
 
+// The kernel's ring.
+class KernelRing final : public Ring {
+ public:
+  // Null where the kernel refuses io_uring.
+  static std::unique_ptr<KernelRing> start() {
+    std::unique_ptr<KernelRing> ring(new KernelRing());
+    // Completions are taken only when the program asks for them, rather
+    // than by interrupting the conversion as each write ends, which costs
+    // more than the writes' own system time here. Older kernels (before
+    // 6.1) refuse that, and get the ring as it always was.
+    for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
+      if (::io_uring_queue_init(WRITE_BEHIND_SLOTS, &ring->ring_, flags) == 0) {
+        ring->ready_ = true;
+        return ring;
+      }
+    }
+    return nullptr;
+  }
+  ~KernelRing() override {
+    if (ready_) ::io_uring_queue_exit(&ring_);
+  }
+  KernelRing(const KernelRing&) = delete;
+  KernelRing& operator=(const KernelRing&) = delete;
+
+  io_uring_sqe* get_sqe() override { return ::io_uring_get_sqe(&ring_); }
+  unsigned queued() override { return ::io_uring_sq_ready(&ring_); }
+  int submit() override { return ::io_uring_submit(&ring_); }
+  int wait(io_uring_cqe** cqe) override { return ::io_uring_wait_cqe(&ring_, cqe); }
+  void seen(io_uring_cqe* cqe) override { ::io_uring_cqe_seen(&ring_, cqe); }
+
+ private:
+  KernelRing() = default;
+  io_uring ring_{};
+  bool ready_ = false;
+};
+
 // The page written behind the conversion: each write is copied into a buffer
 // of its own and queued to the kernel's worker threads, which copy it into
 // the file on another core while the conversion goes on. The program itself
@@ -27,22 +64,8 @@ constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
 // the same order would leave it.
 class WriteBehind final : public PageFile {
  public:
-  // Null where the kernel refuses io_uring.
-  static std::unique_ptr<WriteBehind> start(std::unique_ptr<PageFile>& page, int fd) {
-    std::unique_ptr<WriteBehind> writer(new WriteBehind(fd));
-    // Completions are taken only when the program asks for them, rather
-    // than by interrupting the conversion as each write ends, which costs
-    // more than the writes' own system time here. Older kernels (before
-    // 6.1) refuse that, and get the ring as it always was.
-    for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
-      if (::io_uring_queue_init(WRITE_BEHIND_SLOTS, &writer->ring_, flags) == 0) {
-        writer->ring_ready_ = true;
-        writer->page_ = std::move(page);
-        return writer;
-      }
-    }
-    return nullptr;
-  }
+  WriteBehind(std::unique_ptr<PageFile> page, int fd, std::unique_ptr<Ring> ring)
+      : page_(std::move(page)), fd_(fd), ring_(std::move(ring)) {}
   // The buffers must outlive every write that reads them.
   ~WriteBehind() override { stop(); }
   WriteBehind(const WriteBehind&) = delete;
@@ -91,14 +114,11 @@ class WriteBehind final : public PageFile {
     bool busy = false;
   };
 
-  explicit WriteBehind(int fd) : fd_(fd) {}
-
   // Waits for every write and lets the ring go; false if any write failed.
   bool stop() {
-    if (!ring_ready_) return !failed_;
+    if (!ring_) return !failed_;
     const bool written = finish();
-    ::io_uring_queue_exit(&ring_);
-    ring_ready_ = false;
+    ring_.reset();
     return written;
   }
 
@@ -135,7 +155,7 @@ class WriteBehind final : public PageFile {
   // Queues what is left of the slot's bytes. Where the ring will not take
   // it, the bytes are written here and now instead.
   void submit(Slot& s) {
-    io_uring_sqe* sqe = ::io_uring_get_sqe(&ring_);
+    io_uring_sqe* sqe = ring_->get_sqe();
     if (sqe != nullptr) {
       ::io_uring_prep_write(sqe, fd_, s.bytes.get() + s.done,
                             static_cast<unsigned>(s.size - s.done), s.offset + s.done);
@@ -143,11 +163,14 @@ class WriteBehind final : public PageFile {
       // conversion just as a plain write does.
       ::io_uring_sqe_set_flags(sqe, IOSQE_ASYNC);
       ::io_uring_sqe_set_data(sqe, &s);
+      // Entries a refused submission left queued, no-ops by now, go out
+      // first: this one, queued last, went only if the kernel took them all.
+      const unsigned queued = ring_->queued();
       int taken;
       do {
-        taken = ::io_uring_submit(&ring_);
+        taken = ring_->submit();
       } while (taken == -EINTR);
-      if (taken == 1) {
+      if (taken >= 0 && static_cast<unsigned>(taken) == queued) {
         s.busy = true;
         return;
       }
@@ -165,7 +188,7 @@ class WriteBehind final : public PageFile {
     io_uring_cqe* cqe = nullptr;
     int r;
     do {
-      r = ::io_uring_wait_cqe(&ring_, &cqe);
+      r = ring_->wait(&cqe);
     } while (r == -EINTR);
     if (r < 0) {
       failed_ = true;
@@ -173,7 +196,7 @@ class WriteBehind final : public PageFile {
     }
     Slot* slot = static_cast<Slot*>(::io_uring_cqe_get_data(cqe));
     const int res = cqe->res;
-    ::io_uring_cqe_seen(&ring_, cqe);
+    ring_->seen(cqe);
     if (slot == nullptr) return true;  // a write turned into a no-op
     Slot& s = *slot;
     s.busy = false;
@@ -190,9 +213,8 @@ class WriteBehind final : public PageFile {
 
   std::unique_ptr<PageFile> page_;  // null once closed
   int fd_;
-  io_uring ring_{};
-  bool ring_ready_ = false;
   std::array<Slot, WRITE_BEHIND_SLOTS> slots_;
+  std::unique_ptr<Ring> ring_;  // null once stopped; goes before the slots
   bool failed_ = false;
 };
 
@@ -201,9 +223,18 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  std::unique_ptr<WriteBehind> behind = WriteBehind::start(page, fd);
-  if (!behind) return page;
-  return behind;
+  std::unique_ptr<Ring> ring = KernelRing::start();
+  if (!ring) return page;
+  return write_behind(std::move(page), fd, std::move(ring));
+}
+
+std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
+                                       std::unique_ptr<Ring> ring) {
+  return std::make_unique<WriteBehind>(std::move(page), fd, std::move(ring));
+}
+
+bool page_written_behind(const PageFile& page) {
+  return dynamic_cast<const WriteBehind*>(&page) != nullptr;
 }
 
 }  // namespace quillantrex

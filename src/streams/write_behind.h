@@ -17,6 +17,10 @@ namespace quillantrex {
 // The wrapper leaves the file as plain writes in the same order would.
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd);
 
+// Whether `page` came from write_page_behind() wrapped, for tests that must
+// tell which path they ran.
+bool page_written_behind(const PageFile& page);
+
 }  // namespace quillantrex
 
 #endif  // QUILLANTREX_STREAMS_WRITE_BEHIND_H_

@@ -7,4 +7,8 @@ std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int)
   return page;
 }
 
+bool page_written_behind(const PageFile&) {
+  return false;
+}
+
 }  // namespace quillantrex

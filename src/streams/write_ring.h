@@ -1,0 +1,39 @@
+// The io_uring calls the page written behind makes, behind a seam: the
+// kernel's ring in write_behind.cc, and in the tests a ring that plays the
+// kernel's refusals, short writes and failures, which a healthy kernel
+// never shows. Entries and completions are liburing's own, so the usual
+// io_uring_prep_* calls fill either ring's entries.
+#ifndef QUILLANTREX_STREAMS_WRITE_RING_H_
+#define QUILLANTREX_STREAMS_WRITE_RING_H_
+
+#include <liburing.h>
+
+#include <memory>
+
+#include "streams/file_access.h"
+
+namespace quillantrex {
+
+class Ring {
+ public:
+  virtual ~Ring() = default;
+  // An entry to fill and queue; null when the queue is full.
+  virtual io_uring_sqe* get_sqe() = 0;
+  // Entries queued that the kernel has not taken yet.
+  virtual unsigned queued() = 0;
+  // Hands the queued entries to the kernel, first queued first: how many it
+  // took, or -errno. Those it did not take stay queued.
+  virtual int submit() = 0;
+  // Waits for a completion: 0 with `*cqe` set, or -errno.
+  virtual int wait(io_uring_cqe** cqe) = 0;
+  // Lets the completion's place go.
+  virtual void seen(io_uring_cqe* cqe) = 0;
+};
+
+// `page`, whose descriptor is `fd`, written behind through `ring`.
+std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
+                                       std::unique_ptr<Ring> ring);
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_STREAMS_WRITE_RING_H_
