@@ -23,20 +23,19 @@ constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
 // The kernel's ring.
 class KernelRing final : public Ring {
  public:
-  // Null where the kernel refuses io_uring.
-  static std::unique_ptr<KernelRing> start() {
-    std::unique_ptr<KernelRing> ring(new KernelRing());
-    // Completions are taken only when the program asks for them, rather
-    // than by interrupting the conversion as each write ends, which costs
-    // more than the writes' own system time here. Older kernels (before
-    // 6.1) refuse that, and get the ring as it always was.
+  KernelRing() = default;
+  // Completions are taken only when the program asks for them, rather than
+  // by interrupting the conversion as each write ends, which costs more than
+  // the writes' own system time here. Older kernels (before 6.1) refuse
+  // that, and get the ring as it always was. Too old a kernel, or a seccomp
+  // filter, refuses io_uring altogether.
+  bool start() override {
+    if (tried_) return ready_;
+    tried_ = true;
     for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
-      if (::io_uring_queue_init(WRITE_BEHIND_SLOTS, &ring->ring_, flags) == 0) {
-        ring->ready_ = true;
-        return ring;
-      }
+      if (::io_uring_queue_init(WRITE_BEHIND_SLOTS, &ring_, flags) == 0) return ready_ = true;
     }
-    return nullptr;
+    return false;
   }
   ~KernelRing() override {
     if (ready_) ::io_uring_queue_exit(&ring_);
@@ -51,8 +50,8 @@ class KernelRing final : public Ring {
   void seen(io_uring_cqe* cqe) override { ::io_uring_cqe_seen(&ring_, cqe); }
 
  private:
-  KernelRing() = default;
   io_uring ring_{};
+  bool tried_ = false;
   bool ready_ = false;
 };
 
@@ -75,11 +74,20 @@ class WriteBehind final : public PageFile {
   // at a later call, at close() at the latest.
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
     if (!page_) return false;
+    // A page that fits in one write, as an everyday export's does, is
+    // written plainly and never pays for a ring; the ring is set up for the
+    // second write.
+    if (!wrote_ || !behind()) {
+      wrote_ = true;
+      if (!failed_ && !page_->write_at(data, n, offset)) failed_ = true;
+      return !failed_;
+    }
     while (n > 0 && !failed_) {
       if (overlaps_flight(offset, n) && !finish()) break;
       Slot* slot = free_slot();
       if (slot == nullptr) break;
-      if (!slot->bytes) slot->bytes = std::make_unique<char[]>(WRITE_BEHIND_BYTES);
+      // Left uninitialised: it is written over at once.
+      if (!slot->bytes) slot->bytes.reset(new char[WRITE_BEHIND_BYTES]);
       const std::size_t k = std::min(n, WRITE_BEHIND_BYTES);
       std::memcpy(slot->bytes.get(), data, k);
       slot->size = k;
@@ -95,6 +103,12 @@ class WriteBehind final : public PageFile {
 
   bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
     return finish() && page_ && page_->read_at(data, n, offset);
+  }
+
+  // Whether writes go through the ring: false where the kernel refused it.
+  bool behind() {
+    if (ring_ && !ring_->start()) ring_.reset();
+    return ring_ != nullptr;
   }
 
   bool close() override {
@@ -215,6 +229,7 @@ class WriteBehind final : public PageFile {
   int fd_;
   std::array<Slot, WRITE_BEHIND_SLOTS> slots_;
   std::unique_ptr<Ring> ring_;  // null once stopped; goes before the slots
+  bool wrote_ = false;
   bool failed_ = false;
 };
 
@@ -223,9 +238,7 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  std::unique_ptr<Ring> ring = KernelRing::start();
-  if (!ring) return page;
-  return write_behind(std::move(page), fd, std::move(ring));
+  return write_behind(std::move(page), fd, std::make_unique<KernelRing>());
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
@@ -233,8 +246,9 @@ std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
   return std::make_unique<WriteBehind>(std::move(page), fd, std::move(ring));
 }
 
-bool page_written_behind(const PageFile& page) {
-  return dynamic_cast<const WriteBehind*>(&page) != nullptr;
+bool page_written_behind(PageFile& page) {
+  auto* behind = dynamic_cast<WriteBehind*>(&page);
+  return behind != nullptr && behind->behind();
 }
 
 }  // namespace quillantrex

@@ -17,6 +17,9 @@ namespace quillantrex {
 class Ring {
  public:
   virtual ~Ring() = default;
+  // Sets the ring up the first time it is asked: false where that is
+  // refused.
+  virtual bool start() { return true; }
   // An entry to fill and queue; null when the queue is full.
   virtual io_uring_sqe* get_sqe() = 0;
   // Entries queued that the kernel has not taken yet.
