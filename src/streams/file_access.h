@@ -22,6 +22,13 @@ class SourceFile {
   // Up to n next bytes into `data`: how many were read, 0 at the end of the
   // file, -1 on a failure.
   virtual std::ptrdiff_t read(char* data, std::size_t n) = 0;
+  // Says that the next read will be read(data, n), so that it may start
+  // now, on another core where the system can: until that read, `data`
+  // must stay untouched. rewind() drops what was asked for.
+  virtual void prefetch(char* data, std::size_t n) {
+    (void)data;
+    (void)n;
+  }
   // Back to the first byte. False where the file cannot go back (a pipe).
   virtual bool rewind() = 0;
   // Whether `name` is this very file, whatever the spelling or link that

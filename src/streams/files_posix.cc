@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "streams/file_access.h"
+#include "streams/read_ahead.h"
 #include "streams/write_behind.h"
 
 namespace quillantrex {
@@ -109,7 +110,7 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixSource>(fd);
+  return read_source_ahead(std::make_unique<PosixSource>(fd), fd);
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites writes) {

@@ -32,7 +32,10 @@ SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_
       step_(buffer_size == 0 ? 1 : buffer_size),
       full_(std::max(AHEAD, HISTORY + step_)) {}
 
-SourceStream::~SourceStream() = default;
+// The file first: a read it has in flight goes into one of the buffers.
+SourceStream::~SourceStream() {
+  file_.reset();
+}
 
 // Makes the buffer `size` bytes large, keeping what it holds.
 void SourceStream::reserve(std::size_t size) {
@@ -69,28 +72,35 @@ void SourceStream::read_ahead() {
   text_start_ =
       std::string_view(buf_.get(), len_).starts_with(BYTE_ORDER_MARK) ? BYTE_ORDER_MARK.size() : 0;
   pos_ = lim_ = text_start_;
+  // A longer file's next bytes are asked for now, to be read while the
+  // read-ahead is converted.
+  if (!file_done_) {
+    if (cap_ < full_) reserve(full_);
+    if (!spare_) spare_.reset(new char[full_]);
+    file_->prefetch(spare_.get() + HISTORY, step_);
+  }
 }
 
-// Reads more of the file after len_, keeping HISTORY bytes before pos_.
-// False at the end of the file or on a failure.
+// Switches to the other buffer, which holds the file's next bytes after
+// len_, read there while this one was served; HISTORY bytes before pos_
+// come along. Then asks for the bytes after those in this one. False at the
+// end of the file or on a failure.
 bool SourceStream::read_more() {
-  if (cap_ < full_) reserve(full_);
-  if (len_ == cap_) {
-    const std::size_t drop = pos_ - std::min(pos_, HISTORY);
-    std::memmove(buf_.get(), buf_.get() + drop, len_ - drop);
-    len_ -= drop;
-    lim_ -= drop;
-    pos_ -= drop;
-    base_ += drop;
+  const std::ptrdiff_t got = read_file(spare_.get() + HISTORY, step_);
+  if (got <= 0) {
+    if (got < 0) failed_ = true;
+    file_done_ = true;
+    return false;
   }
-  std::ptrdiff_t got = read_file(buf_.get() + len_, std::min(cap_ - len_, step_));
-  if (got > 0) {
-    len_ += static_cast<std::size_t>(got);
-    return true;
-  }
-  if (got < 0) failed_ = true;
-  file_done_ = true;
-  return false;
+  // Every switch comes after at least a whole read-ahead, so HISTORY bytes
+  // are there to take along.
+  std::memcpy(spare_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
+  base_ += pos_ - HISTORY;
+  pos_ = lim_ = HISTORY;
+  len_ = HISTORY + static_cast<std::size_t>(got);
+  std::swap(buf_, spare_);
+  file_->prefetch(spare_.get() + HISTORY, step_);
+  return true;
 }
 
 // Serves at least one more byte after pos_, at most step_ more: the bytes

@@ -110,21 +110,24 @@ class SourceStream {
   bool step_back_slow(std::size_t n);
   std::string_view buffered_slow();
 
-  // One buffer, left uninitialised (clearing what is about to be read over
+  // The buffer, left uninitialised (clearing what is about to be read over
   // costs a page fault per page a short export never reaches). Its first
   // fill is the read-ahead, the file's first bytes, which stay at its start
   // until the file has been read past them, so that rewind() after the
-  // first-line check only moves the position, on a pipe too.
+  // first-line check only moves the position, on a pipe too. Past them, the
+  // stream switches between it and a spare, which is filled, on another
+  // core where the file can, while the other is served.
   std::unique_ptr<SourceFile> file_;
   std::size_t step_;     // the most one fill serves: buffer_size
   std::size_t full_;     // the size the buffer grows to at most
   std::size_t cap_ = 0;  // its size now: it starts no larger than the file
   std::unique_ptr<char[]> buf_;
-  std::size_t pos_ = 0;         // read position in buf_
-  std::size_t lim_ = 0;         // end of the bytes served so far
-  std::size_t len_ = 0;         // end of the bytes read from the file
-  std::uint64_t base_ = 0;      // file offset of buf_[0]
-  std::size_t text_start_ = 0;  // after a byte-order mark, while base_ is 0
+  std::unique_ptr<char[]> spare_;  // full_ bytes, once the file is longer than the read-ahead
+  std::size_t pos_ = 0;            // read position in buf_
+  std::size_t lim_ = 0;            // end of the bytes served so far
+  std::size_t len_ = 0;            // end of the bytes read from the file
+  std::uint64_t base_ = 0;         // file offset of buf_[0]
+  std::size_t text_start_ = 0;     // after a byte-order mark, while base_ is 0
   bool ahead_read_ = false;
   bool at_end_ = false;     // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
   bool file_done_ = false;  // the file itself has no more bytes

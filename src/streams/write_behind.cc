@@ -23,7 +23,7 @@ constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
 // The kernel's ring.
 class KernelRing final : public Ring {
  public:
-  KernelRing() = default;
+  explicit KernelRing(unsigned entries) : entries_(entries) {}
   // Completions are taken only when the program asks for them, rather than
   // by interrupting the conversion as each write ends, which costs more than
   // the writes' own system time here. Older kernels (before 6.1) refuse
@@ -33,7 +33,7 @@ class KernelRing final : public Ring {
     if (tried_) return ready_;
     tried_ = true;
     for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
-      if (::io_uring_queue_init(WRITE_BEHIND_SLOTS, &ring_, flags) == 0) return ready_ = true;
+      if (::io_uring_queue_init(entries_, &ring_, flags) == 0) return ready_ = true;
     }
     return false;
   }
@@ -50,6 +50,7 @@ class KernelRing final : public Ring {
   void seen(io_uring_cqe* cqe) override { ::io_uring_cqe_seen(&ring_, cqe); }
 
  private:
+  unsigned entries_;
   io_uring ring_{};
   bool tried_ = false;
   bool ready_ = false;
@@ -238,7 +239,11 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  return write_behind(std::move(page), fd, std::make_unique<KernelRing>());
+  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS));
+}
+
+std::unique_ptr<Ring> kernel_ring(unsigned entries) {
+  return std::make_unique<KernelRing>(entries);
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,

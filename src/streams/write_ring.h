@@ -33,6 +33,10 @@ class Ring {
   virtual void seen(io_uring_cqe* cqe) = 0;
 };
 
+// The kernel's ring with room for `entries` entries, set up by its first
+// start().
+std::unique_ptr<Ring> kernel_ring(unsigned entries);
+
 // `page`, whose descriptor is `fd`, written behind through `ring`.
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
                                        std::unique_ptr<Ring> ring);

@@ -1,0 +1,109 @@
+#include "streams/read_ahead.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "streams/write_ring.h"
+
+namespace quillantrex {
+
+namespace {
+
+// The export read ahead: the read that prefetch() announces is queued to
+// the kernel's worker threads, which copy the next part of the export into
+// the stream's other buffer while the conversion works through this one.
+// One read is in flight at most; read() takes its result, waiting if need
+// be. Anything the kernel refuses is read plainly instead.
+class ReadAhead final : public SourceFile {
+ public:
+  ReadAhead(std::unique_ptr<SourceFile> source, int fd)
+      : source_(std::move(source)), fd_(fd), ring_(kernel_ring(2)) {}
+  // The buffer of a read in flight must outlive it.
+  ~ReadAhead() override { settle(); }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  void prefetch(char* data, std::size_t n) override {
+    if (in_flight_ || !ring_) return;
+    io_uring_sqe* sqe = ring_->start() ? ring_->get_sqe() : nullptr;
+    if (sqe == nullptr) return;
+    // From the file's own position, which the read moves on, as a plain
+    // read would.
+    ::io_uring_prep_read(sqe, fd_, data, static_cast<unsigned>(n), static_cast<std::uint64_t>(-1));
+    ::io_uring_sqe_set_flags(sqe, IOSQE_ASYNC);
+    ::io_uring_sqe_set_data(sqe, this);
+    // As for the page's writes: this entry, queued last, went only if the
+    // kernel took every entry queued.
+    const unsigned queued = ring_->queued();
+    int taken;
+    do {
+      taken = ring_->submit();
+    } while (taken == -EINTR);
+    if (taken >= 0 && static_cast<unsigned>(taken) == queued) {
+      in_flight_ = true;
+      data_ = data;
+      n_ = n;
+      return;
+    }
+    ::io_uring_prep_nop(sqe);
+    ::io_uring_sqe_set_data(sqe, nullptr);
+  }
+
+  std::ptrdiff_t read(char* data, std::size_t n) override {
+    if (!in_flight_) return source_->read(data, n);
+    const int res = settle();
+    // Bytes read elsewhere than asked are lost to the caller: a failure.
+    if (data != data_ || n != n_) return -1;
+    if (res == -EINTR || res == -EAGAIN) return source_->read(data, n);
+    return res < 0 ? -1 : res;
+  }
+
+  bool rewind() override {
+    settle();
+    return source_->rewind();
+  }
+  bool same_file_as(const std::string& name) const override { return source_->same_file_as(name); }
+  std::int64_t size() const override { return source_->size(); }
+
+ private:
+  // Waits for the read in flight, if any: its result, or -errno.
+  int settle() {
+    while (in_flight_) {
+      io_uring_cqe* cqe = nullptr;
+      int r;
+      do {
+        r = ring_->wait(&cqe);
+      } while (r == -EINTR);
+      if (r < 0) {
+        in_flight_ = false;
+        return r;
+      }
+      const bool mine = ::io_uring_cqe_get_data(cqe) != nullptr;  // else a no-op
+      const int res = cqe->res;
+      ring_->seen(cqe);
+      if (mine) {
+        in_flight_ = false;
+        return res;
+      }
+    }
+    return 0;
+  }
+
+  std::unique_ptr<SourceFile> source_;
+  int fd_;
+  std::unique_ptr<Ring> ring_;
+  bool in_flight_ = false;
+  char* data_ = nullptr;
+  std::size_t n_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SourceFile> read_source_ahead(std::unique_ptr<SourceFile> source, int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return source;
+  return std::make_unique<ReadAhead>(std::move(source), fd);
+}
+
+}  // namespace quillantrex
