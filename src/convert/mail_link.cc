@@ -67,6 +67,8 @@ constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
 constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
 
 constexpr std::size_t SHORT_PREFIX = 64;
+// The prefix, shorter than SHORT_PREFIX, is copied as one gap.
+static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
 
 // The common case in one go, straight in the two buffers: the link's start
 // is in the output window, at most SHORT_PREFIX bytes back, with room for
@@ -98,11 +100,12 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, int& last)
 
   char* const link = window.at - prefix;
   char first[SHORT_PREFIX + COPY_OVERREACH];
-  copy_pieces(first, link, prefix);
+  copy_gap(first, link, prefix);
   char* o = put(link, LINK_START_PIECE);
   // The address twice, in the href and as the visible text.
   for (int copy = 0; copy < 2; ++copy) {
-    o = copy_pieces(o, first, prefix);
+    copy_gap(o, first, prefix);
+    o += prefix;
     *o++ = '@';
     o = copy_pieces(o, ahead.data(), rest);
     o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);

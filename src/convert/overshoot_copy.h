@@ -38,7 +38,7 @@ inline void copy_piece(char* to, const char* from) {
 #endif
 
 // n <= 2 * COPY_PIECE bytes as one piece or two, with `CopyPiece`.
-template <void (*CopyPiece)(char*, const char*)>
+template <void (*CopyPiece)(char*, const char*) = copy_piece>
 [[gnu::always_inline]] inline void copy_gap(char* to, const char* from, std::size_t n) {
   CopyPiece(to, from);
   if (n > COPY_PIECE) CopyPiece(to + COPY_PIECE, from + COPY_PIECE);
