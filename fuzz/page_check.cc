@@ -70,14 +70,6 @@ Table expected_table(std::string_view text) {
   return t;
 }
 
-bool starts_with(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
-bool ends_with(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 bool is_subsequence(std::string_view needle, std::string_view hay) {
   std::size_t j = 0;
   for (char c : hay)
@@ -101,8 +93,8 @@ std::string parse_table(std::string_view lines, Table& t) {
   while (more && line == "<tr>") {
     const std::string row = "row " + std::to_string(t.row_ends.size() + 1);
     const std::size_t first = t.cell_ends.size();
-    while ((more = next()) && starts_with(line, "<td>")) {
-      if (!ends_with(line, "</td>")) return "cell not closed in " + row;
+    while ((more = next()) && line.starts_with("<td>")) {
+      if (!line.ends_with("</td>")) return "cell not closed in " + row;
       t.chars += line.substr(4, line.size() - 9);
       t.end_cell();
     }
@@ -158,10 +150,10 @@ std::string check_page(std::string_view export_bytes, std::string_view page) {
   static const std::string first_row = crlf(FIRST_ROW_OPEN);
   static const std::string tail = crlf(std::string(TABLE_CLOSE) + std::string(PAGE_FOOT));
   static const std::string table_end = crlf("</table>\n" + std::string(PAGE_FOOT));
-  const std::string& head = starts_with(page, utf8_head) ? utf8_head : plain_head;
-  if (!starts_with(page, head) || !starts_with(page.substr(head.size()), first_row))
+  const std::string& head = page.starts_with(utf8_head) ? utf8_head : plain_head;
+  if (!page.starts_with(head) || !page.substr(head.size()).starts_with(first_row))
     return "page does not start with the head and table";
-  if (!ends_with(page, tail) || page.size() < head.size() + first_row.size() + tail.size())
+  if (!page.ends_with(tail) || page.size() < head.size() + first_row.size() + tail.size())
     return "page does not end with the table's closing and the foot";
 
   // From the line break after TABLE_OPEN to the one before "</table>".

@@ -7,10 +7,11 @@
 #include <iterator>
 #include <random>
 
-#include "streams/output_stream.h"
-#include "streams/source_stream.h"
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
+#include "page_check.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 
 namespace quillantrex::testing {
 
@@ -62,18 +63,10 @@ bool file_exists(const std::string& path) {
 }
 
 std::string from_crlf(const std::string& page) {
-  std::string text;
-  for (std::size_t i = 0; i < page.size(); ++i) {
-    if (page[i] == '\n') {
-      ADD_FAILURE() << "lone LF at byte " << i;
-    } else if (page[i] == '\r' && i + 1 < page.size() && page[i + 1] == '\n') {
-      text.push_back('\n');
-      ++i;
-      continue;
-    }
-    if (page[i] != '\n') text.push_back(page[i]);
-  }
-  return text;
+  for (std::size_t i = page.find('\n'); i != std::string::npos; i = page.find('\n', i + 1))
+    if (i == 0 || page[i - 1] != '\r') ADD_FAILURE() << "lone LF at byte " << i;
+  // Holding no byte-order mark and no Ctrl-Z, the page is its export text.
+  return export_text(page);
 }
 
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
@@ -90,8 +83,7 @@ std::string table_body(const std::string& page, bool utf8) {
   std::string text = from_crlf(page);
   std::string head = page_head(utf8) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);
   std::string tail = std::string(TABLE_CLOSE) + std::string(PAGE_FOOT);
-  if (text.size() < head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
-      text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+  if (text.size() < head.size() + tail.size() || !text.starts_with(head) || !text.ends_with(tail)) {
     ADD_FAILURE() << "page head or foot not as expected:\n" << text;
     return "";
   }

@@ -28,6 +28,12 @@ void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// A small, repeatable random generator: each call gives a number below n.
+struct Random {
+  unsigned seed;
+  unsigned operator()(unsigned n) { return ((seed = seed * 1103515245u + 12345u) >> 16) % n; }
+};
+
 // The page's line breaks back to "\n"; fails the test if a lone LF or CR LF
 // is out of place.
 std::string from_crlf(const std::string& page);

@@ -5,13 +5,11 @@ namespace quillantrex {
 BlockPath fastest_block_path() {
 #ifdef QUILLANTREX_AVX2_PATH
   __builtin_cpu_init();
-  // The AVX2 code is also compiled for the bit instructions that come with
-  // AVX2 on every processor known, but a virtual machine may hide them.
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") &&
-      __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
-      __builtin_cpu_supports("bmi2")) {
+#define QUILLANTREX_SUPPORTS(f) &&__builtin_cpu_supports(#f)
+  if (true QUILLANTREX_AVX2_FEATURES(QUILLANTREX_SUPPORTS, QUILLANTREX_SUPPORTS)) {
     return BlockPath::avx2;
   }
+#undef QUILLANTREX_SUPPORTS
 #endif
 #ifdef __SSE2__
   return BlockPath::sse2;

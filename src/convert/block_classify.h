@@ -16,6 +16,15 @@
 // function at a newer processor and ask which processor runs the program.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUILLANTREX_AVX2_PATH 1
+// What the AVX2 path is compiled for, listed once: the attribute below and
+// the check that the processor has each. The bit instructions come with
+// AVX2 on every processor known, but a virtual machine may hide them.
+#define QUILLANTREX_AVX2_FEATURES(FIRST, THEN) \
+  FIRST(avx2) THEN(pclmul) THEN(popcnt) THEN(bmi) THEN(bmi2)
+#define QUILLANTREX_FEATURE_NAME(f) #f
+#define QUILLANTREX_NEXT_FEATURE_NAME(f) "," #f
+#define QUILLANTREX_AVX2_TARGET \
+  gnu::target(QUILLANTREX_AVX2_FEATURES(QUILLANTREX_FEATURE_NAME, QUILLANTREX_NEXT_FEATURE_NAME))
 #endif
 
 namespace quillantrex {
@@ -25,7 +34,7 @@ inline constexpr std::size_t CLASS_BLOCK = 64;
 // How blocks are classified. The page is the same whichever is taken; tests
 // and the fuzzer run each that the processor has.
 enum class BlockPath {
-  plain,  // byte by byte, everywhere
+  plain,  // eight bytes to a 64-bit word in integer arithmetic, everywhere
   sse2,   // sixteen bytes at a time, where the compiler targets SSE2
   avx2,   // AVX2 and carry-less multiply, where the processor has them
 };
@@ -131,15 +140,15 @@ inline BlockClasses classify_block_sse2(const char* block, char next, std::uint6
 #ifdef QUILLANTREX_AVX2_PATH
 // The same with AVX2 compares and the prefix XOR as one carry-less multiply
 // by all ones. Only to be called where fastest_block_path() is avx2.
-[[gnu::target("avx2,pclmul")]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {
+[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {
   const __m256i v = _mm256_set1_epi8(c);
   const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)));
   const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)));
   return low | static_cast<std::uint64_t>(high) << 32;
 }
 
-[[gnu::target("avx2,pclmul")]] inline BlockClasses classify_block_avx2(const char* block, char next,
-                                                                       std::uint64_t& quoted) {
+[[QUILLANTREX_AVX2_TARGET]] inline BlockClasses classify_block_avx2(const char* block, char next,
+                                                                    std::uint64_t& quoted) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
   const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
   const ByteMasks m{

@@ -1,15 +1,14 @@
 #include "convert/mail_link.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "convert/byte_scan.h"
+#include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
 
 namespace quillantrex {
@@ -62,38 +61,14 @@ std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
   }
 }
 
-// Copies n bytes from a place that does not overlap `to`, in pieces of 32:
-// up to 31 bytes past the n are read and written too.
-char* copy_pieces(char* to, const char* from, std::size_t n) {
-  for (std::size_t i = 0; i < n; i += 32) std::memcpy(to + i, from + i, 32);
-  return to + n;
-}
-
-// A fixed text of at most 16 bytes, written as one 16-byte copy; the bytes
-// after it are written over by what follows.
-struct Piece {
-  std::array<char, 16> bytes;
-  std::size_t size;
-};
-
-consteval Piece piece(std::string_view text) {
-  Piece p{};
-  for (std::size_t i = 0; i < text.size(); ++i) p.bytes.at(i) = text[i];
-  p.size = text.size();
-  return p;
-}
-
-char* put(char* to, const Piece& text) {
-  std::memcpy(to, text.bytes.data(), text.bytes.size());
-  return to + text.size;
-}
-
 constexpr Piece LINK_START_PIECE = piece(LINK_START);
 constexpr Piece LINK_TAIL_HEAD_PIECE = piece(LINK_TAIL_HEAD);
 constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
 constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
 
 constexpr std::size_t SHORT_PREFIX = 64;
+// The prefix, shorter than SHORT_PREFIX, is copied as one gap.
+static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
 
 // The common case in one go, straight in the two buffers: the link's start
 // is in the output window, at most SHORT_PREFIX bytes back, with room for
@@ -110,24 +85,26 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, int& last)
   if (prefix == held) return false;
   const std::string_view ahead = source.buffered();
   const std::size_t rest = AddressEnds::span_until(ahead);
-  // The terminator, the LF after a CR, and what the pieces read past it.
-  if (rest + 32 >= ahead.size()) return false;
+  // What the pieces read past the address, which covers the terminator and
+  // the LF after a CR.
+  static_assert(COPY_OVERREACH >= 2);
+  if (rest + COPY_OVERREACH >= ahead.size()) return false;
   const char end = ahead[rest];
   if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
 
   const std::size_t address = prefix + 1 + rest;
   const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
                            LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
-  // Room for what the fixed-size copies write past the link.
-  if (window.room + prefix < size + 2 * SHORT_PREFIX) return false;
+  // Room for what the copies write past the link, and read past the prefix.
+  if (window.room + prefix < size + COPY_OVERREACH) return false;
 
   char* const link = window.at - prefix;
-  char first[SHORT_PREFIX];
-  std::memcpy(first, link, SHORT_PREFIX);
+  char first[SHORT_PREFIX + COPY_OVERREACH];
+  copy_gap(first, link, prefix);
   char* o = put(link, LINK_START_PIECE);
   // The address twice, in the href and as the visible text.
   for (int copy = 0; copy < 2; ++copy) {
-    std::memcpy(o, first, SHORT_PREFIX);
+    copy_gap(o, first, prefix);
     o += prefix;
     *o++ = '@';
     o = copy_pieces(o, ahead.data(), rest);

@@ -1,10 +1,11 @@
 #include "convert/page_conversion.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "streams/output_stream.h"
@@ -12,6 +13,7 @@
 #include "convert/block_classify.h"
 #include "convert/byte_scan.h"
 #include "convert/mail_link.h"
+#include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
 #include "convert/text_encoding.h"
 
@@ -25,70 +27,70 @@ namespace {
 using PlainStops = ByteSet<'"', ';', '@', '\n', '\r', '\x1A'>;
 using QuotedStops = ByteSet<'"', '\n', '\r', '\x1A'>;
 
-// The texts written once per field and line, stored once and for all.
-constexpr auto ROW_BREAK_STORED = store_text<ROW_BREAK>();
-constexpr auto CELL_BREAK_STORED = store_text<CELL_BREAK>();
-constexpr auto CELL_LINE_BREAK_STORED = store_text<CELL_LINE_BREAK>();
+// What a structure byte becomes, as the stream stores it, for the character
+// scan.
+template <char Byte, bool Quoted>
+constexpr std::string_view STRUCTURE_TEXT = structure_text(Byte, Quoted).value();
+template <char Byte, bool Quoted>
+constexpr auto STRUCTURE_STORED = store_text<STRUCTURE_TEXT<Byte, Quoted>>();
 
-// What each structure byte becomes in the page, by its low four bits (the
-// four structure bytes differ there) and whether it stands in quotes: a
-// quote and the CR of a CR LF become nothing, ";" outside quotes ends the
-// cell, a line break ends the row or, in quotes, the line of the cell.
-// Each entry is copied whole, 32 bytes, and its last byte holds the length
-// of the text: what follows the text in the page is written over.
-using Replacement = std::array<char, 32>;
-constexpr std::size_t REPLACEMENT_SIZE = 31;
+// The same for the block scan, in a table indexed by the byte's low four bits
+// (the structure bytes differ there) and whether it stands in quotes. Each
+// entry is copied whole, one piece, and its last byte holds the length of
+// the text: what follows the text in the page is written over.
+using Replacement = std::array<char, COPY_PIECE>;
+constexpr std::size_t LENGTH_AT = COPY_PIECE - 1;
 
-template <auto Stored>
-constexpr Replacement replacement() {
-  static_assert(Stored.bytes.size() < REPLACEMENT_SIZE);
-  Replacement r{};
-  for (std::size_t i = 0; i < Stored.bytes.size(); ++i) r[i] = Stored.bytes[i];
-  r[REPLACEMENT_SIZE] = static_cast<char>(Stored.bytes.size());
-  return r;
+constexpr std::size_t replacement_index(char byte, bool quoted) {
+  return (static_cast<unsigned char>(byte) & 15) * 2 + quoted;
 }
 
-alignas(32) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
+static_assert([] {
+  for (char a : STRUCTURE_BYTES)
+    for (char b : STRUCTURE_BYTES)
+      if (a != b && replacement_index(a, false) == replacement_index(b, false)) return false;
+  return true;
+}());
+
+alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
   std::array<Replacement, 32> table{};
-  auto at = [&](char c, bool quoted) -> Replacement& {
-    return table[(static_cast<unsigned char>(c) & 15) * 2 + quoted];
-  };
-  static_assert(('"' & 15) != (';' & 15) && ('"' & 15) != ('\n' & 15) &&
-                ('"' & 15) != ('\r' & 15) && (';' & 15) != ('\n' & 15) &&
-                (';' & 15) != ('\r' & 15) && ('\n' & 15) != ('\r' & 15));
-  at(';', false) = replacement<CELL_BREAK_STORED>();
-  at(';', true) = Replacement{';'};  // never asked for: plain in quotes
-  at(';', true)[REPLACEMENT_SIZE] = 1;
-  at('\n', false) = replacement<ROW_BREAK_STORED>();
-  at('\n', true) = replacement<CELL_LINE_BREAK_STORED>();
+  for (char byte : STRUCTURE_BYTES) {
+    for (bool quoted : {false, true}) {
+      const std::optional<std::string_view> text = structure_text(byte, quoted);
+      if (!text) continue;  // not structure there, never asked for
+      Replacement& r = table[replacement_index(byte, quoted)];
+      std::size_t n = 0;
+      for (char c : *text) {  // stored: every line break as CR LF
+        if (c == '\n') r[n++] = '\r';
+        r[n++] = c;
+      }
+      r[LENGTH_AT] = static_cast<char>(n);
+    }
+  }
   return table;
 }();
 
-// 32 bytes in one move where AVX2 allows: a plain 32-byte copy compiles to
-// two 16-byte moves, even in a function compiled for AVX2, under the
-// compilers' default tuning.
-inline void copy_32(char* to, const char* from) {
-  std::memcpy(to, from, 32);
-}
+constexpr std::size_t LONGEST_REPLACEMENT = [] {
+  std::size_t longest = 0;
+  for (const Replacement& r : REPLACEMENTS)
+    longest = std::max<std::size_t>(longest, static_cast<unsigned char>(r[LENGTH_AT]));
+  return longest;
+}();
+static_assert(LONGEST_REPLACEMENT <= LENGTH_AT, "a replacement and its length fill one piece");
 
-#ifdef QUILLANTREX_AVX2_PATH
-[[gnu::target("avx2")]] inline void copy_32_avx2(char* to, const char* from) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
-                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
-}
-#endif
+// What a structure byte can add to the page beyond itself.
+constexpr std::size_t GROWTH_PER_STRUCTURE_BYTE = LONGEST_REPLACEMENT - 1;
 
 // Room asked of the page's window before a run of blocks: enough for several
 // blocks, and far less than the window, which is then seldom moved.
 constexpr std::size_t BULK_ROOM = 8192;
 
-// Copies a gap of n <= CLASS_BLOCK plain bytes in fixed-size pieces; up to
-// CLASS_BLOCK bytes are read and written whatever n is.
-template <void (*Copy32)(char*, const char*)>
-[[gnu::always_inline]] inline void copy_gap(char* to, const char* from, std::size_t n) {
-  Copy32(to, from);
-  if (n > 32) Copy32(to + 32, from + 32);
-}
+// A block's gaps are copied as one piece or two. Beyond a block, the source
+// must hold this much (the byte after it, and what the copies read past it),
+// and so must the window (what they write past the page's end).
+static_assert(CLASS_BLOCK == 2 * COPY_PIECE);
+constexpr std::size_t BLOCK_SLACK = CLASS_BLOCK;
+static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 
 // Converts as much of the buffered export as it can straight from the source
 // buffer into the page's window, a block at a time: the plain bytes between
@@ -98,18 +100,16 @@ template <void (*Copy32)(char*, const char*)>
 // scan an "@" outside quotes, a Ctrl-Z, the last bytes of the source buffer
 // and whatever the window cannot hold.
 template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
-          void (*Copy32)(char*, const char*)>
+          void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
-  // A block is read with the byte after it, and its last gap copy may read
-  // a whole block further.
   const std::string_view ahead = source.buffered();
-  if (ahead.size() < 2 * CLASS_BLOCK) return false;
+  if (ahead.size() < CLASS_BLOCK + BLOCK_SLACK) return false;
   const OutputStream::EndWindow window = output.end_window(BULK_ROOM);
   if (window.at == nullptr) return false;
 
   const char* p = ahead.data();
-  const char* const in_last = p + ahead.size() - 2 * CLASS_BLOCK;
+  const char* const in_last = p + ahead.size() - (CLASS_BLOCK + BLOCK_SLACK);
   char* o = window.at;
   std::uint64_t quoted = in_quotes ? ~std::uint64_t{0} : 0;
   while (p <= in_last) {
@@ -118,27 +118,25 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
     const std::size_t end = classes.leave ? std::countr_zero(classes.leave) : CLASS_BLOCK;
     const std::uint64_t before_end = end < CLASS_BLOCK ? (std::uint64_t{1} << end) - 1 : ~0ull;
     std::uint64_t todo = classes.structure & before_end;
-    // A block writes at most its bytes and 23 more for each structure byte
-    // (a replacement is at most 24 bytes), and its copies overshoot by at
-    // most a block.
     const std::size_t used = static_cast<std::size_t>(o - window.at);
-    if (used + 23 * static_cast<std::size_t>(std::popcount(todo)) + 2 * CLASS_BLOCK > window.room) {
+    const std::size_t growth =
+        GROWTH_PER_STRUCTURE_BYTE * static_cast<std::size_t>(std::popcount(todo));
+    if (used + CLASS_BLOCK + growth + BLOCK_SLACK > window.room) {
       quoted = carried;
       break;
     }
     const char* from = p;
     while (todo != 0) {
       const char* const at = p + std::countr_zero(todo);
-      copy_gap<Copy32>(o, from, static_cast<std::size_t>(at - from));
+      copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
       o += at - from;
-      const Replacement& r = REPLACEMENTS[(static_cast<unsigned char>(*at) & 15) * 2 +
-                                          ((classes.quoted >> (at - p)) & 1)];
-      Copy32(o, r.data());
-      o += static_cast<unsigned char>(r[REPLACEMENT_SIZE]);
+      const Replacement& r = REPLACEMENTS[replacement_index(*at, (classes.quoted >> (at - p)) & 1)];
+      CopyPiece(o, r.data());
+      o += static_cast<unsigned char>(r[LENGTH_AT]);
       from = at + 1;
       todo &= todo - 1;
     }
-    copy_gap<Copy32>(o, from, static_cast<std::size_t>(p + end - from));
+    copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(p + end - from));
     o += p + end - from;
     p += end;
     if (end < CLASS_BLOCK) {
@@ -157,22 +155,20 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<classify_block_plain, copy_32>(source, output, in_quotes, previous);
+  return convert_blocks<classify_block_plain, copy_piece>(source, output, in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<classify_block_sse2, copy_32>(source, output, in_quotes, previous);
+  return convert_blocks<classify_block_sse2, copy_piece>(source, output, in_quotes, previous);
 }
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
-[[gnu::target("avx2,pclmul,popcnt,bmi,bmi2")]] bool convert_blocks_avx2(SourceStream& source,
-                                                                        OutputStream& output,
-                                                                        bool& in_quotes,
-                                                                        int& previous) {
-  return convert_blocks<classify_block_avx2, copy_32_avx2>(source, output, in_quotes, previous);
+[[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
+                                                     bool& in_quotes, int& previous) {
+  return convert_blocks<classify_block_avx2, copy_piece_avx2>(source, output, in_quotes, previous);
 }
 #endif
 
@@ -232,6 +228,10 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
   bool quoted = false;
   int previous = 0;
   int last = 0;
+  // Below, a quote writes nothing either way, and neither does the CR of a
+  // CR LF, which read_char() takes with its LF.
+  static_assert(STRUCTURE_TEXT<'"', false>.empty() && STRUCTURE_TEXT<'"', true>.empty() &&
+                STRUCTURE_TEXT<'\r', false>.empty() && STRUCTURE_TEXT<'\r', true>.empty());
   while (last != END_OF_INPUT) {
     if (convert_in_bulk(source, output, path, quoted, previous)) {
       // Straight to the link writer, as the character scan below would go.
@@ -252,7 +252,7 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
           quoted = false;
           break;
         case '\n':
-          output.write_stored(CELL_LINE_BREAK_STORED);
+          output.write_stored(STRUCTURE_STORED<'\n', true>);
           break;
         case END_OF_INPUT:
           output.write_char(END_FILLER);
@@ -267,10 +267,10 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
           quoted = true;
           break;
         case '\n':
-          output.write_stored(ROW_BREAK_STORED);
+          output.write_stored(STRUCTURE_STORED<'\n', false>);
           break;
         case ';':
-          output.write_stored(CELL_BREAK_STORED);
+          output.write_stored(STRUCTURE_STORED<';', false>);
           break;
         case '@':
           write_mail_link(source, output, last);

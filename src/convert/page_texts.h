@@ -3,6 +3,7 @@
 #ifndef QUILLANTREX_CONVERT_PAGE_TEXTS_H_
 #define QUILLANTREX_CONVERT_PAGE_TEXTS_H_
 
+#include <optional>
 #include <string_view>
 
 namespace quillantrex {
@@ -37,6 +38,29 @@ inline constexpr std::string_view ROW_BREAK = "</td>\n</tr>\n<tr>\n<td>";
 inline constexpr std::string_view CELL_BREAK = "</td>\n<td>";
 inline constexpr std::string_view CELL_LINE_BREAK = "<br>";
 inline constexpr std::string_view TABLE_CLOSE = "</td>\n</tr>\n</table>\n";
+
+// The export's bytes whose place in the page is not the byte itself, and
+// what each becomes outside a quoted run and inside one. A quote becomes
+// nothing: it opens or closes the run. So does the CR of a CR LF, whose LF
+// stands for the line break. ";" ends the cell; in quotes it is a character
+// like any other and has no entry. A line break ends the row or, in quotes,
+// the line of the cell.
+inline constexpr char STRUCTURE_BYTES[] = {'"', ';', '\n', '\r'};
+
+constexpr std::optional<std::string_view> structure_text(char byte, bool quoted) {
+  switch (byte) {
+    case '"':
+    case '\r':
+      return std::string_view();
+    case ';':
+      if (quoted) return std::nullopt;
+      return CELL_BREAK;
+    case '\n':
+      return quoted ? CELL_LINE_BREAK : ROW_BREAK;
+    default:
+      return std::nullopt;
+  }
+}
 
 inline constexpr std::string_view PAGE_FOOT =
     "<p>&nbsp;</p>\n"

@@ -1,0 +1,75 @@
+// Copies for the fast paths that move whole pieces of a fixed size, whatever
+// the length asked for, so that copying a short run takes no decision per
+// byte.
+//
+// Their contract, for every copy here: copying n bytes may read up to
+// COPY_OVERREACH bytes past the n at `from` and write as many past them at
+// `to`, so the caller makes sure that both buffers reach that far. Whatever
+// lands past the n bytes is not part of the result: the caller writes over
+// it or leaves it beyond what it keeps. `from` and `to` never overlap.
+#ifndef QUILLANTREX_CONVERT_OVERSHOOT_COPY_H_
+#define QUILLANTREX_CONVERT_OVERSHOOT_COPY_H_
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "convert/block_classify.h"
+
+namespace quillantrex {
+
+inline constexpr std::size_t COPY_PIECE = 32;
+inline constexpr std::size_t COPY_OVERREACH = COPY_PIECE;
+
+// One piece.
+inline void copy_piece(char* to, const char* from) {
+  std::memcpy(to, from, COPY_PIECE);
+}
+
+#ifdef QUILLANTREX_AVX2_PATH
+// One piece in one move: a plain 32-byte copy compiles to two 16-byte moves,
+// even in a function compiled for AVX2, under the compilers' default tuning.
+[[QUILLANTREX_AVX2_TARGET]] inline void copy_piece_avx2(char* to, const char* from) {
+  static_assert(COPY_PIECE == sizeof(__m256i));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+}
+#endif
+
+// n <= 2 * COPY_PIECE bytes as one piece or two, with `CopyPiece`.
+template <void (*CopyPiece)(char*, const char*) = copy_piece>
+[[gnu::always_inline]] inline void copy_gap(char* to, const char* from, std::size_t n) {
+  CopyPiece(to, from);
+  if (n > COPY_PIECE) CopyPiece(to + COPY_PIECE, from + COPY_PIECE);
+}
+
+// Any n, piece by piece. Returns the end of the n bytes at `to`.
+inline char* copy_pieces(char* to, const char* from, std::size_t n) {
+  for (std::size_t i = 0; i < n; i += COPY_PIECE) copy_piece(to + i, from + i);
+  return to + n;
+}
+
+// A fixed text of at most half a piece, always written whole.
+struct Piece {
+  std::array<char, COPY_PIECE / 2> bytes;
+  std::size_t size;
+};
+static_assert(sizeof(Piece::bytes) <= COPY_OVERREACH);
+
+consteval Piece piece(std::string_view text) {
+  Piece p{};
+  for (std::size_t i = 0; i < text.size(); ++i) p.bytes.at(i) = text[i];
+  p.size = text.size();
+  return p;
+}
+
+// Writes `text`; returns the end of its size at `to`.
+inline char* put(char* to, const Piece& text) {
+  std::memcpy(to, text.bytes.data(), text.bytes.size());
+  return to + text.size;
+}
+
+}  // namespace quillantrex
+
+#endif  // QUILLANTREX_CONVERT_OVERSHOOT_COPY_H_
