@@ -295,8 +295,13 @@ int run_with_console_closed(const std::string& dir, const std::string& name) {
     ::close(0);
     ::close(1);
     std::string binary = QUILLANTREX_BINARY, argument = name;
+#ifdef QUILLANTREX_EMULATOR
+    std::string emulator = QUILLANTREX_EMULATOR;  // as in tool_process_posix.cc
+    char* argv[] = {emulator.data(), binary.data(), argument.data(), nullptr};
+#else
     char* argv[] = {binary.data(), argument.data(), nullptr};
-    ::execv(binary.c_str(), argv);
+#endif
+    ::execv(argv[0], argv);
     _exit(121);
   }
   int wstatus = 0;
