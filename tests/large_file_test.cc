@@ -15,6 +15,7 @@
 namespace quillantrex::testing {
 namespace {
 
+// Offsets that wrapped at 4 GiB would put both writes in the same place.
 TEST(LargeFiles, PageWrittenAndReadPastFourGiB) {
   TempDir dir;
   const std::uint64_t at = std::uint64_t{5} << 30;
@@ -31,6 +32,7 @@ TEST(LargeFiles, PageWrittenAndReadPastFourGiB) {
   }
 }
 
+// Read through to the end: the read position passes 2 GiB too.
 TEST(LargeFiles, ExportPastTwoGiBReadToTheEnd) {
   TempDir dir;
   const std::uint64_t size = (std::uint64_t{2} << 30) + 4096;
@@ -42,7 +44,7 @@ TEST(LargeFiles, ExportPastTwoGiBReadToTheEnd) {
   std::string end;
   for (std::string_view got = source->buffered(); !got.empty(); got = source->buffered()) {
     read += got.size();
-    end = (end + std::string(got.substr(got.size() - std::min<std::size_t>(got.size(), 4))));
+    end += got.substr(got.size() - std::min<std::size_t>(got.size(), 4));
     end.erase(0, end.size() - std::min<std::size_t>(end.size(), 4));
     source->skip(got.size());
   }
