@@ -60,7 +60,7 @@ std::string reference_page(std::string_view export_bytes) {
       page.push_back(c);
     }
   }
-  page.resize(page.size() - backstep);
+  page.erase(page.size() - backstep);
   page += TABLE_CLOSE;
   page += PAGE_FOOT;
   return crlf(page);

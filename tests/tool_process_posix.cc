@@ -33,12 +33,17 @@ RunResult run_tool_process(const std::string& dir, const std::vector<std::string
       ::close(0);
     }
     std::vector<char*> argv;
+#ifdef QUILLANTREX_EMULATOR
+    // A tool built for another processor runs under its emulator.
+    std::string emulator = QUILLANTREX_EMULATOR;
+    argv.push_back(emulator.data());
+#endif
     std::string binary = QUILLANTREX_BINARY;
     argv.push_back(binary.data());
     std::vector<std::string> copies(args);
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
-    ::execv(binary.c_str(), argv.data());
+    ::execv(argv[0], argv.data());
     _exit(121);
   }
   ::close(feed[0]);

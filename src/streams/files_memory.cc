@@ -39,6 +39,9 @@ class MemoryPage final : public PageFile {
 
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
     if (closed_ || offset > limit_ || n > limit_ - offset) return false;
+    // Longer than a string can hold (2 GiB or so where size_t is 32 bits):
+    // refused as by a full disk, rather than wrapped.
+    if (offset + n > page_.max_size()) return false;
     const std::size_t at = static_cast<std::size_t>(offset);
     // A write past the end leaves NUL bytes in the gap, like a sparse file.
     if (at + n > page_.size()) page_.resize(at + n);

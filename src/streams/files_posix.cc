@@ -12,6 +12,10 @@
 
 namespace quillantrex {
 
+// Exports and pages past 2 GiB on 32-bit systems as well (the build asks
+// for 64-bit file offsets).
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits: build with _FILE_OFFSET_BITS=64");
+
 namespace {
 
 // Exactly n bytes at `offset` through pread or pwrite, however many calls
