@@ -47,21 +47,22 @@ void SourceStream::reserve(std::size_t size) {
 
 // Reads the file's first bytes to the start of the buffer: AHEAD of them,
 // or the whole file if it is shorter. A pipe hands them over in pieces,
-// hence the loop. The buffer is made no larger than the file where the file
-// tells its size, one byte more for the read that finds its end.
+// hence the loop. Where the file tells its size and fits the buffer, all of
+// it is read here, and the buffer is made no larger than the file, one byte
+// more for the read that finds its end: an everyday export then needs no
+// second buffer and no reads on another core.
 void SourceStream::read_ahead() {
   ahead_read_ = true;
   const std::int64_t size = file_->size();
-  const std::size_t first = size >= 0 && static_cast<std::uint64_t>(size) < full_
-                                ? static_cast<std::size_t>(size) + 1
-                                : FIRST_GUESS;
-  if (cap_ == 0) reserve(std::min(first, full_));
+  const bool fits = size >= 0 && static_cast<std::uint64_t>(size) < full_;
+  const std::size_t want = fits ? std::max(AHEAD, static_cast<std::size_t>(size) + 1) : AHEAD;
+  if (cap_ == 0) reserve(fits ? static_cast<std::size_t>(size) + 1 : std::min(FIRST_GUESS, full_));
   base_ = 0;
   pos_ = lim_ = len_ = 0;
   file_done_ = false;
-  while (len_ < AHEAD) {
+  while (len_ < want) {
     if (len_ == cap_) reserve(std::min(full_, 4 * cap_));
-    std::ptrdiff_t n = read_file(buf_.get() + len_, std::min(cap_, AHEAD) - len_);
+    std::ptrdiff_t n = read_file(buf_.get() + len_, std::min(cap_, want) - len_);
     if (n <= 0) {
       if (n < 0) failed_ = true;
       file_done_ = true;
