@@ -1,22 +1,52 @@
 #!/usr/bin/env bash
-# Measures the tool on generated exports and prints:
-#  - MB of export per second on a realistic export (200 MB by default) held in
-#    the page cache, and the ratio of the tool's time to a `dd bs=128K` copy of
-#    the page it produced (a user-space read and write of the bytes the tool
-#    must write), the two alternating, each writing a new file, median of RUNS;
+# Times the tool with hyperfine on generated exports and prints each figure
+# beside its target:
+#  - everyday exports (examples/contacts.csv, 1 KB, and a 100 KB one): the
+#    tool against the least copy program, bench/least_copy.cc, which only
+#    copies the export into carnet.htm; and the page faults of both;
+#  - a realistic export (200 MB by default) held in the page cache: MB of
+#    export per second, the ratio to a `dd bs=128K` copy of the page the tool
+#    wrote, user and system time;
 #  - the peak resident memory for a 1 MB and the large export;
-#  - for each hostile input, its time and peak memory at 10 MB and 100 MB and
-#    the ratio of the two times (about 10 when the cost is linear).
+#  - instructions per byte and branch misses per 1,000 bytes;
+#  - for each hostile input, its time at 10 MB and 100 MB, the ratio of the
+#    two (about 10 when the cost is linear) and its peak memory.
+# Times are hyperfine's: warm-up runs first, carnet.htm removed before each
+# run, medians compared.
 #
 # Usage: bench/run.sh [TOOL]
 #   TOOL defaults to build/release/quillantrex, built first with the release
-#   preset. Environment: RUNS (default 7), SIZE_MB (default 200), BENCH_DIR
-#   (scratch space, default /tmp; needs about 3 GB free).
+#   preset. Environment: RUNS (runs per large or hostile command, default 7),
+#   SIZE_MB (the realistic export, default 200), BENCH_DIR (scratch space,
+#   default /tmp; needs about 3 GB free), JSON_DIR (keeps hyperfine's JSON
+#   exports there). A quick run: RUNS=3 SIZE_MB=20 bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-7}
 size_mb=${SIZE_MB:-200}
+
+# Stops with the Debian package that provides a missing command.
+need() {  # command package
+  if ! command -v "$1" >/dev/null; then
+    echo "bench/run.sh: $1 is missing: apt-get install $2" >&2
+    exit 1
+  fi
+}
+need hyperfine hyperfine
+need /usr/bin/time time
+need g++ g++
+need python3 python3
+
+# perf may be installed only as perf_<version>. Page faults are a software
+# event: they count even where the processor's counters cannot be read.
+perf=
+for candidate in perf $(compgen -c perf_ | sort -u); do
+  if "$candidate" stat -e page-faults true >/dev/null 2>&1; then
+    perf=$candidate
+    break
+  fi
+done
 
 if [ $# -ge 1 ]; then
   tool=$(realpath "$1")
@@ -24,20 +54,43 @@ else
   (cd "$root" && cmake --workflow --preset release >/dev/null)
   tool=$root/build/release/quillantrex
 fi
-if [ ! -x /usr/bin/time ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y time >/dev/null
-fi
 
 dir=$(mktemp -d "${BENCH_DIR:-/tmp}/perf-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
+g++ -O2 -o least_copy "$root/bench/least_copy.cc"
+# As hyperfine reads them in its commands, where a space would split a path.
+tool_cmd=$(printf %q "$tool")
+least_cmd=$(printf %q "$dir/least_copy")
 
-# Seconds taken by a command, to the microsecond.
-seconds() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null
-  local end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
+# Runs hyperfine on the given commands, after its other options, saving its
+# JSON export as NAME.json. Commands are run without a shell and their output
+# is dropped. hyperfine's warnings (outliers, a slow first run) are kept in
+# NAME.err, for noisy to mark the figures with a "*".
+bench() {  # name hyperfine-options... commands...
+  local name=$1
+  shift
+  if ! hyperfine --shell=none --style=none --export-json "$name.json" "$@" >/dev/null \
+    2>"$name.err"; then
+    cat "$name.err" >&2
+    exit 1
+  fi
+  if [ -n "${JSON_DIR:-}" ]; then cp "$name.json" "$JSON_DIR/"; fi
+}
+noisy() {  # name
+  if grep -q Warning "$1.err"; then echo ' *'; fi
+}
+
+# One statistic (mean, median, user, system...) of each command of a
+# hyperfine JSON export, in seconds, on one line.
+stat_of() {  # name field
+  python3 -c 'import json, sys
+print(*(r[sys.argv[2]] for r in json.load(open(sys.argv[1]))["results"]))' "$1.json" "$2"
+}
+
+# "ok" when value <= target, "MISSED" otherwise.
+verdict() {  # value target
+  awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t) ? "ok" : "MISSED" }'
 }
 
 median() {
@@ -45,64 +98,101 @@ median() {
     if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-convert() { "$tool" "$1"; }
-copy_page() { dd if=carnet.htm of=copy.htm bs=128K status=none; }
-
-# Peak resident memory of one conversion in KiB, then its user and system
-# CPU seconds.
-resources() {
+# Peak resident memory of one conversion, in KiB.
+peak_kib() {  # export
   rm -f carnet.htm
-  /usr/bin/time -f '%M %U %S' -o rss.txt "$tool" "$1" >/dev/null
+  /usr/bin/time -f %M -o rss.txt "$tool" "$1" >/dev/null
   cat rss.txt
 }
-peak_kib() { resources "$1" | cut -d' ' -f1; }
+
+# Page faults of one run of a command, median of 5.
+faults() {  # command...
+  local counts=()
+  for _ in 1 2 3 4 5; do
+    rm -f carnet.htm
+    "$perf" stat -x, -e page-faults -o faults.txt "$@" >/dev/null
+    counts+=("$(awk -F, '$3 ~ /^page-faults/ { print $1 }' faults.txt)")
+  done
+  median "${counts[@]}"
+}
 
 echo "tool: $tool"
-echo "machine: $(nproc) cores, $(uname -r)"
+echo "machine: $(nproc) cores, $(uname -r), $(hyperfine --version)"
+echo
+
+# --- Everyday exports ------------------------------------------------------------
+cp "$root/examples/contacts.csv" 1k.csv
+python3 "$root/bench/gen_export.py" 100000 >100k.csv
+
+echo "everyday exports: the tool against the least copy program, ms as mean / median"
+echo "(hyperfine, at least 100 runs each)"
+printf '  %-7s %17s %17s %7s  %s\n' export quillantrex "least copy" ratio target
+for size in 1k 100k; do
+  bench "everyday-$size" --warmup 20 --min-runs 100 --prepare 'rm -f carnet.htm' \
+    "$tool_cmd $size.csv" "$least_cmd $size.csv"
+  read -r tool_mean least_mean < <(stat_of "everyday-$size" mean)
+  read -r tool_median least_median < <(stat_of "everyday-$size" median)
+  ratio=$(awk -v a="$tool_median" -v b="$least_median" 'BEGIN { printf "%.2f", a / b }')
+  awk -v s="${size%k} KB" -v tm="$tool_mean" -v td="$tool_median" -v lm="$least_mean" \
+    -v ld="$least_median" -v r="$ratio" -v ok="$(verdict "$ratio" 1.3)" \
+    -v noisy="$(noisy "everyday-$size")" 'BEGIN {
+    printf "  %-7s %7.3f / %7.3f %7.3f / %7.3f %6.2fx  at most 1.3x: %s%s\n",
+      s, 1000 * tm, 1000 * td, 1000 * lm, 1000 * ld, r, ok, noisy }'
+done
+
+if [ -n "$perf" ]; then
+  echo "page faults ($perf stat -e page-faults, median of 5 runs)"
+  printf '  %-7s %11s %11s %11s  %s\n' export quillantrex "least copy" difference target
+  for size in 1k 100k; do
+    tool_faults=$(faults "$tool" "$size.csv")
+    least_faults=$(faults ./least_copy "$size.csv")
+    extra=$((tool_faults - least_faults))
+    printf '  %-7s %11d %11d %+11d  at most +40: %s\n' "${size%k} KB" "$tool_faults" \
+      "$least_faults" "$extra" "$(verdict "$extra" 40)"
+  done
+else
+  echo "page faults: skipped, perf is missing or cannot count them (apt-get install linux-perf)"
+fi
+rm -f 1k.csv 100k.csv carnet.htm
 echo
 
 # --- Realistic export --------------------------------------------------------
 python3 "$root/bench/gen_export.py" $((size_mb * 1000000)) >big.csv
 python3 "$root/bench/gen_export.py" 1000000 >small.csv
 cat big.csv >/dev/null  # into the page cache
-rm -f carnet.htm && convert big.csv >/dev/null  # warm-up, untimed
+"$tool" big.csv >/dev/null  # a page for dd to copy
 page_mb=$(stat -c %s carnet.htm | awk '{ printf "%.0f", $1 / 1e6 }')
 
-tool_times=() dd_times=()
-for _ in $(seq "$runs"); do
-  rm -f carnet.htm copy.htm
-  tool_times+=("$(seconds convert big.csv)")
-  rm -f copy.htm
-  dd_times+=("$(seconds copy_page)")
-done
+# dd copies the page the tool wrote: a user-space read and write of the
+# bytes the tool must write. Each run writes a new file.
+bench realistic --warmup 1 --runs "$runs" \
+  --prepare 'rm -f carnet.htm' --prepare 'rm -f copy.htm' \
+  "$tool_cmd big.csv" "dd if=carnet.htm of=copy.htm bs=128K status=none"
 rm -f copy.htm
-t=$(median "${tool_times[@]}")
-d=$(median "${dd_times[@]}")
+read -r t d < <(stat_of realistic median)
+read -r user _ < <(stat_of realistic user)
+read -r system _ < <(stat_of realistic system)
 echo "realistic export: $size_mb MB -> page of $page_mb MB, median of $runs runs"
-awk -v t="$t" -v d="$d" -v mb="$size_mb" 'BEGIN {
-  printf "  quillantrex   %.3f s  %6.0f MB/s of export\n", t, mb / t
+awk -v t="$t" -v d="$d" -v mb="$size_mb" -v u="$user" -v s="$system" \
+  -v ok="$(verdict "$(awk -v t="$t" -v d="$d" 'BEGIN { print t / d }')" 1.5)" \
+  -v noisy="$(noisy realistic)" 'BEGIN {
+  printf "  quillantrex   %.3f s  %.0f MB/s of export\n", t, mb / t
   printf "  dd bs=128K    %.3f s  (copy of the page)\n", d
-  printf "  ratio         %.2f x the copy\n", t / d }'
+  printf "  ratio         %.2fx the copy  at most 1.5x: %s%s\n", t / d, ok, noisy
+  printf "  CPU time      user %.3f s, system %.3f s (means)\n", u, s }'
 
 small=$(peak_kib small.csv)
-peaks=() users=() systems=()
-for _ in 1 2 3; do
-  read -r big user system < <(resources big.csv)
-  peaks+=("$big") users+=("$user") systems+=("$system")
-done
-big=$(median "${peaks[@]}")
-echo "  CPU time: user $(median "${users[@]}") s, system $(median "${systems[@]}") s" \
-  "(median of 3 more runs)"
-echo "peak memory: 1 MB export $small KiB, $size_mb MB export $big KiB," \
-  "difference $((big - small)) KiB"
+big=$(peak_kib big.csv)
+printf 'peak memory: 1 MB export %d KiB, %d MB export %d KiB, difference %+d KiB  at most %s\n' \
+  "$small" "$size_mb" "$big" $((big - small)) "+4096 KiB: $(verdict $((big - small)) 4096)"
 
 # Instructions per byte of export and branch misses per 1,000 bytes: from the
 # processor's counters where perf can read them, otherwise from cachegrind on
 # a 20 MB export (its branch figure is its own predictor's, not the
 # processor's, so compare it only with itself).
-if perf stat -x, -e instructions true 2>&1 | grep -q '^[0-9]'; then
+if [ -n "$perf" ] && "$perf" stat -x, -e instructions true 2>&1 | grep -q '^[0-9]'; then
   rm -f carnet.htm
-  perf stat -x, -e instructions,branch-misses -o counters.txt "$tool" big.csv >/dev/null
+  "$perf" stat -x, -e instructions,branch-misses -o counters.txt "$tool" big.csv >/dev/null
   awk -F, -v bytes=$((size_mb * 1000000)) '
     $3 ~ /^instructions/ { i = $1 } $3 ~ /^branch-misses/ { b = $1 }
     END { printf "counters (perf): %.2f instructions per byte, %.1f branch misses per 1,000 bytes\n",
@@ -119,7 +209,8 @@ elif command -v valgrind >/dev/null; then
           i / bytes, 1000 * b / bytes }' counters.txt
   rm -f mid.csv
 else
-  echo "counters: neither perf with hardware counters nor valgrind is available"
+  echo "counters: skipped, no hardware counters for perf here and no valgrind" \
+    "(apt-get install valgrind)"
 fi
 rm -f big.csv small.csv carnet.htm counters.txt
 echo
@@ -137,22 +228,24 @@ make_input() (  # kind bytes
   esac
 )
 
-echo "hostile inputs: time (median of 5) and peak memory at 10 MB and 100 MB"
-printf '  %-12s %10s %10s %8s %12s %12s\n' input "10 MB" "100 MB" ratio "RSS 10 MB" "RSS 100 MB"
+echo "hostile inputs: median time of $runs runs and peak memory at 10 MB and 100 MB"
+printf '  %-11s %8s %8s %6s %12s %12s  %s\n' input "10 MB" "100 MB" ratio "RSS 10 MB" \
+  "RSS 100 MB" "targets: ratio at most 11, RSS at most +4096 KiB"
 for kind in long-cell at-signs quotes line-breaks semicolons; do
-  declare -A time_of=() rss_of=()
-  for mb in 10 100; do
-    make_input "$kind" $((mb * 1000000)) >hostile.csv
-    times=()
-    for _ in 1 2 3 4 5; do
-      rm -f carnet.htm
-      times+=("$(seconds convert hostile.csv)")
-    done
-    time_of[$mb]=$(median "${times[@]}")
-    rss_of[$mb]=$(peak_kib hostile.csv)
-    rm -f hostile.csv carnet.htm
-  done
-  awk -v k="$kind" -v a="${time_of[10]}" -v b="${time_of[100]}" \
-    -v ra="${rss_of[10]}" -v rb="${rss_of[100]}" 'BEGIN {
-    printf "  %-12s %9.3fs %9.3fs %8.1f %8d KiB %8d KiB\n", k, a, b, b / a, ra, rb }'
+  make_input "$kind" 10000000 >10m.csv
+  make_input "$kind" 100000000 >100m.csv
+  bench "hostile-$kind" --warmup 1 --runs "$runs" --prepare 'rm -f carnet.htm' \
+    "$tool_cmd 10m.csv" "$tool_cmd 100m.csv"
+  read -r a b < <(stat_of "hostile-$kind" median)
+  ra=$(peak_kib 10m.csv)
+  rb=$(peak_kib 100m.csv)
+  ratio=$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.1f", b / a }')
+  awk -v k="$kind" -v a="$a" -v b="$b" -v r="$ratio" -v ra="$ra" -v rb="$rb" \
+    -v ok="$(verdict "$ratio" 11)" -v rss_ok="$(verdict $((rb - ra)) 4096)" \
+    -v noisy="$(noisy "hostile-$kind")" 'BEGIN {
+    printf "  %-11s %7.3fs %7.3fs %6.1f %8d KiB %8d KiB  %s, %s%s\n",
+      k, a, b, r, ra, rb, ok, rss_ok, noisy }'
+  rm -f 10m.csv 100m.csv carnet.htm
 done
+echo
+echo "* hyperfine warned of outliers or a slow first run: re-run if the figure looks off"
