@@ -33,21 +33,11 @@ class ReadAhead final : public SourceFile {
     ::io_uring_prep_read(sqe, fd_, data, static_cast<unsigned>(n), static_cast<std::uint64_t>(-1));
     ::io_uring_sqe_set_flags(sqe, IOSQE_ASYNC);
     ::io_uring_sqe_set_data(sqe, this);
-    // As for the page's writes: this entry, queued last, went only if the
-    // kernel took every entry queued.
-    const unsigned queued = ring_->queued();
-    int taken;
-    do {
-      taken = ring_->submit();
-    } while (taken == -EINTR);
-    if (taken >= 0 && static_cast<unsigned>(taken) == queued) {
+    if (submit_last(*ring_, sqe)) {
       in_flight_ = true;
       data_ = data;
       n_ = n;
-      return;
     }
-    ::io_uring_prep_nop(sqe);
-    ::io_uring_sqe_set_data(sqe, nullptr);
   }
 
   std::ptrdiff_t read(char* data, std::size_t n) override {
@@ -69,25 +59,16 @@ class ReadAhead final : public SourceFile {
  private:
   // Waits for the read in flight, if any: its result, or -errno.
   int settle() {
-    while (in_flight_) {
-      io_uring_cqe* cqe = nullptr;
-      int r;
-      do {
-        r = ring_->wait(&cqe);
-      } while (r == -EINTR);
-      if (r < 0) {
+    void* tag = nullptr;
+    int res = 0;
+    while (in_flight_ && tag == nullptr) {
+      if (!next_completion(*ring_, tag, res)) {
         in_flight_ = false;
-        return r;
-      }
-      const bool mine = ::io_uring_cqe_get_data(cqe) != nullptr;  // else a no-op
-      const int res = cqe->res;
-      ring_->seen(cqe);
-      if (mine) {
-        in_flight_ = false;
-        return res;
+        return -EIO;
       }
     }
-    return 0;
+    in_flight_ = false;
+    return res;
   }
 
   std::unique_ptr<SourceFile> source_;

@@ -178,21 +178,10 @@ class WriteBehind final : public PageFile {
       // conversion just as a plain write does.
       ::io_uring_sqe_set_flags(sqe, IOSQE_ASYNC);
       ::io_uring_sqe_set_data(sqe, &s);
-      // Entries a refused submission left queued, no-ops by now, go out
-      // first: this one, queued last, went only if the kernel took them all.
-      const unsigned queued = ring_->queued();
-      int taken;
-      do {
-        taken = ring_->submit();
-      } while (taken == -EINTR);
-      if (taken >= 0 && static_cast<unsigned>(taken) == queued) {
+      if (submit_last(*ring_, sqe)) {
         s.busy = true;
         return;
       }
-      // Left in the ring, the entry would go out with the next submission
-      // and write the slot's bytes again after they were replaced.
-      ::io_uring_prep_nop(sqe);
-      ::io_uring_sqe_set_data(sqe, nullptr);
     }
     if (!page_->write_at(s.bytes.get() + s.done, s.size - s.done, s.offset + s.done))
       failed_ = true;
@@ -200,18 +189,13 @@ class WriteBehind final : public PageFile {
 
   // Takes one completion. A short write queues its rest again.
   bool wait_one() {
-    io_uring_cqe* cqe = nullptr;
-    int r;
-    do {
-      r = ring_->wait(&cqe);
-    } while (r == -EINTR);
-    if (r < 0) {
+    void* tag;
+    int res;
+    if (!next_completion(*ring_, tag, res)) {
       failed_ = true;
       return false;
     }
-    Slot* slot = static_cast<Slot*>(::io_uring_cqe_get_data(cqe));
-    const int res = cqe->res;
-    ring_->seen(cqe);
+    Slot* slot = static_cast<Slot*>(tag);
     if (slot == nullptr) return true;  // a write turned into a no-op
     Slot& s = *slot;
     s.busy = false;

@@ -8,6 +8,7 @@
 
 #include <liburing.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "streams/file_access.h"
@@ -32,6 +33,38 @@ class Ring {
   // Lets the completion's place go.
   virtual void seen(io_uring_cqe* cqe) = 0;
 };
+
+// Hands `sqe`, filled and queued last, to the kernel with any entries queued
+// before it (no-ops that a refused submission left): true if the kernel took
+// it, which it did only if it took them all. Otherwise `sqe` becomes a
+// no-op: left as it was, it would go out with a later submission, after its
+// buffer had been reused.
+inline bool submit_last(Ring& ring, io_uring_sqe* sqe) {
+  const unsigned queued = ring.queued();
+  int taken;
+  do {
+    taken = ring.submit();
+  } while (taken == -EINTR);
+  if (taken >= 0 && static_cast<unsigned>(taken) == queued) return true;
+  ::io_uring_prep_nop(sqe);
+  ::io_uring_sqe_set_data(sqe, nullptr);
+  return false;
+}
+
+// Waits for the next completion, through interruptions, and lets its place
+// go: false if waiting failed. `tag` is null for a no-op.
+inline bool next_completion(Ring& ring, void*& tag, int& result) {
+  io_uring_cqe* cqe = nullptr;
+  int r;
+  do {
+    r = ring.wait(&cqe);
+  } while (r == -EINTR);
+  if (r < 0) return false;
+  tag = ::io_uring_cqe_get_data(cqe);
+  result = cqe->res;
+  ring.seen(cqe);
+  return true;
+}
 
 // The kernel's ring with room for `entries` entries, set up by its first
 // start().
