@@ -163,18 +163,23 @@ TEST(Tool, Sources) {
                      args(name), "", kFailed, no_destination(name) + "->Same file as the source\n",
                      kOldPage});
   }
+  std::string plain = "Nom;Ville\r\n";
+  for (int i = 0; i < 20000; ++i) plain += "n" + std::to_string(i) + ";\"a\r\nb\";x@y.fr\r\n";
 #ifndef _WIN32
   // A pipe cannot be repositioned and hands its bytes over in pieces: the
   // first line read for the emptiness check, and the start read to tell a
   // UTF-8 export, must still reach the page, whole.
-  std::string plain = "Nom;Ville\r\n", utf8 = "\xEF\xBB\xBFNom;Ville\n";
-  for (int i = 0; i < 20000; ++i) plain += "n" + std::to_string(i) + ";\"a\r\nb\";x@y.fr\r\n";
+  std::string utf8 = "\xEF\xBB\xBFNom;Ville\n";
   while (utf8.size() < 200000) utf8 += "\xC5\x81ukasz;\xC5\x81\xC3\xB3\x64\xC5\xBA\n";
   for (const std::string& text : {plain, utf8}) {
     cases.push_back(
         {"a pipe", nullptr, args("/dev/stdin"), text, 0, converted("/dev/stdin"), page_of(text)});
   }
 #endif
+  // Past the first buffer and past a small page: read ahead and written
+  // behind where the system does that.
+  cases.push_back({"a long export", writes("long.csv", plain), args("long.csv"), "", 0,
+                   converted("long.csv"), page_of(plain)});
   run_cases(cases);
 }
 

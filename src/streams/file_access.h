@@ -50,6 +50,11 @@ class PageFile {
   virtual bool close() = 0;
 };
 
+// The most a page may hold to count as small: an everyday export's page,
+// which the output stream holds in a smaller window and writes plainly,
+// without setting up the kernel's help.
+inline constexpr std::uint64_t SMALL_PAGE = 1 << 20;
+
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.
 std::unique_ptr<SourceFile> open_source_file(const std::string& name);

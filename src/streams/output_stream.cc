@@ -14,7 +14,10 @@ constexpr char LF = '\n';
 }  // namespace
 
 OutputStream::OutputStream(std::unique_ptr<PageFile> file, std::size_t buffer_size)
-    : file_(std::move(file)), cap_(std::max<std::size_t>(buffer_size, 2)), buf_(new char[cap_]) {}
+    : file_(std::move(file)),
+      full_(std::max<std::size_t>(buffer_size, 2)),
+      cap_(std::min(full_, SMALL_WINDOW)),
+      buf_(new char[cap_]) {}
 
 OutputStream::~OutputStream() = default;
 
@@ -38,6 +41,14 @@ void OutputStream::flush() {
 void OutputStream::move_window(std::uint64_t offset, bool backward) {
   flush();
   file_len_ = file_len();
+  // A small page stays in the small window, whose memory is all it touches;
+  // a larger one gets the full window, which moves less often.
+  if (!backward && cap_ < full_ && offset >= SMALL_PAGE) {
+    std::unique_ptr<char[]> larger(new char[full_]);
+    std::memcpy(larger.get(), buf_.get(), len_);
+    buf_ = std::move(larger);
+    cap_ = full_;
+  }
   const std::uint64_t cap = cap_;
   // Keep some of the window on the side we came from, so that a short step
   // the other way does not move the window straight back. Forward, while
@@ -144,8 +155,11 @@ void OutputStream::copy_slow(std::uint64_t from, std::uint64_t to, std::uint64_t
   }
   // Chunked through a scratch buffer the size of the window, walking from
   // the end when the target lies after the source so overlaps stay intact.
-  if (!scratch_) scratch_.reset(new char[cap_]);
-  const std::uint64_t chunk = cap_;
+  if (!scratch_) {
+    scratch_size_ = cap_;
+    scratch_.reset(new char[scratch_size_]);
+  }
+  const std::uint64_t chunk = scratch_size_;
   std::uint64_t done = 0;
   while (done < n) {
     std::uint64_t k = std::min(chunk, n - done);

@@ -18,6 +18,9 @@
 namespace quillantrex {
 
 inline constexpr std::size_t DEFAULT_OUTPUT_BUFFER = 256 * 1024;
+// The window while the page is small (SMALL_PAGE): memory first touched
+// costs a page fault a page, which an everyday export's conversion feels.
+inline constexpr std::size_t SMALL_WINDOW = 64 * 1024;
 
 // A fixed text as the stream stores it, line breaks already turned into CR LF,
 // so that writing it is one copy with no search for line breaks.
@@ -178,9 +181,11 @@ class OutputStream {
   // The window, bytes [base_, base_ + len_) of the file, and its size. Left
   // uninitialised, as is the scratch buffer: clearing memory that is about
   // to be written costs a page fault per page the page never reaches.
-  std::size_t cap_;
+  std::size_t full_;  // the window's size once the page is no longer small
+  std::size_t cap_;   // its size now
   std::unique_ptr<char[]> buf_;
-  std::unique_ptr<char[]> scratch_;  // cap_ bytes, for copy(), allocated on first use
+  std::unique_ptr<char[]> scratch_;  // for copy(), allocated on first use
+  std::size_t scratch_size_ = 0;
   std::uint64_t base_ = 0;
   std::size_t len_ = 0;
   std::uint64_t pos_ = 0;  // current position, absolute byte offset

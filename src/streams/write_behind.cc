@@ -64,8 +64,9 @@ class KernelRing final : public Ring {
 // the same order would leave it.
 class WriteBehind final : public PageFile {
  public:
-  WriteBehind(std::unique_ptr<PageFile> page, int fd, std::unique_ptr<Ring> ring)
-      : page_(std::move(page)), fd_(fd), ring_(std::move(ring)) {}
+  WriteBehind(std::unique_ptr<PageFile> page, int fd, std::unique_ptr<Ring> ring,
+              std::uint64_t plain_until)
+      : page_(std::move(page)), fd_(fd), ring_(std::move(ring)), plain_until_(plain_until) {}
   // The buffers must outlive every write that reads them.
   ~WriteBehind() override { stop(); }
   WriteBehind(const WriteBehind&) = delete;
@@ -75,11 +76,9 @@ class WriteBehind final : public PageFile {
   // at a later call, at close() at the latest.
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
     if (!page_) return false;
-    // A page that fits in one write, as an everyday export's does, is
-    // written plainly and never pays for a ring; the ring is set up for the
-    // second write.
-    if (!wrote_ || !behind()) {
-      wrote_ = true;
+    // A small page, as an everyday export's is, is written plainly and never
+    // pays for a ring: the ring is set up for the first write past it.
+    if (offset + n <= plain_until_ || !behind()) {
       if (!failed_ && !page_->write_at(data, n, offset)) failed_ = true;
       return !failed_;
     }
@@ -214,7 +213,7 @@ class WriteBehind final : public PageFile {
   int fd_;
   std::array<Slot, WRITE_BEHIND_SLOTS> slots_;
   std::unique_ptr<Ring> ring_;  // null once stopped; goes before the slots
-  bool wrote_ = false;
+  std::uint64_t plain_until_;
   bool failed_ = false;
 };
 
@@ -223,7 +222,7 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS));
+  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), SMALL_PAGE);
 }
 
 std::unique_ptr<Ring> kernel_ring(unsigned entries) {
@@ -231,8 +230,8 @@ std::unique_ptr<Ring> kernel_ring(unsigned entries) {
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
-                                       std::unique_ptr<Ring> ring) {
-  return std::make_unique<WriteBehind>(std::move(page), fd, std::move(ring));
+                                       std::unique_ptr<Ring> ring, std::uint64_t plain_until) {
+  return std::make_unique<WriteBehind>(std::move(page), fd, std::move(ring), plain_until);
 }
 
 bool page_written_behind(PageFile& page) {

@@ -70,9 +70,10 @@ inline bool next_completion(Ring& ring, void*& tag, int& result) {
 // start().
 std::unique_ptr<Ring> kernel_ring(unsigned entries);
 
-// `page`, whose descriptor is `fd`, written behind through `ring`.
+// `page`, whose descriptor is `fd`, written behind through `ring`, but for
+// writes that end within its first `plain_until` bytes.
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
-                                       std::unique_ptr<Ring> ring);
+                                       std::unique_ptr<Ring> ring, std::uint64_t plain_until = 0);
 
 }  // namespace quillantrex
 
