@@ -22,7 +22,8 @@ constexpr std::size_t HISTORY = 64;
 // after it, so that a caller can tell whether the text goes on.
 constexpr std::size_t AHEAD = BYTE_ORDER_MARK.size() + SOURCE_READ_AHEAD + 1;
 // Where the file's size is not known (a pipe), the buffer starts at this
-// and grows fourfold as the read-ahead proves the file longer.
+// and grows fourfold as the read-ahead proves the file longer; a file known
+// to be larger than the buffer gets the whole buffer at once.
 constexpr std::size_t FIRST_GUESS = 16 * 1024;
 
 }  // namespace
@@ -56,7 +57,11 @@ void SourceStream::read_ahead() {
   const std::int64_t size = file_->size();
   const bool fits = size >= 0 && static_cast<std::uint64_t>(size) < full_;
   const std::size_t want = fits ? std::max(AHEAD, static_cast<std::size_t>(size) + 1) : AHEAD;
-  if (cap_ == 0) reserve(fits ? static_cast<std::size_t>(size) + 1 : std::min(FIRST_GUESS, full_));
+  if (cap_ == 0) {
+    reserve(fits        ? static_cast<std::size_t>(size) + 1
+            : size >= 0 ? full_
+                        : std::min(FIRST_GUESS, full_));
+  }
   base_ = 0;
   pos_ = lim_ = len_ = 0;
   file_done_ = false;
