@@ -14,6 +14,13 @@
 #include "streams/source_stream.h"
 #include "test_support.h"
 
+namespace quillantrex {
+// The way of writing, in words, in test names and messages.
+void PrintTo(PageWrites writes, std::ostream* out) {
+  *out << (writes == PageWrites::plain ? "plain" : "behind");
+}
+}  // namespace quillantrex
+
 namespace quillantrex::testing {
 namespace {
 
@@ -128,9 +135,7 @@ class OutputStreamWrites : public ::testing::TestWithParam<PageWrites> {
 };
 INSTANTIATE_TEST_SUITE_P(Both, OutputStreamWrites,
                          ::testing::Values(PageWrites::plain, PageWrites::behind),
-                         [](const ::testing::TestParamInfo<PageWrites>& info) -> std::string {
-                           return info.param == PageWrites::plain ? "plain" : "behind";
-                         });
+                         ::testing::PrintToStringParamName());
 
 // Writing, stepping back past the part still in memory, reading back and
 // overwriting, with a window of a few bytes.
