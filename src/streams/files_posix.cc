@@ -43,7 +43,9 @@ int open_retrying(const char* name, int flags) {
 
 class PosixSource final : public SourceFile {
  public:
-  explicit PosixSource(int fd) : fd_(fd) {}
+  // `size` as the file had it when opened, -1 for anything but a regular
+  // file.
+  PosixSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
   ~PosixSource() override { ::close(fd_); }
   PosixSource(const PosixSource&) = delete;
   PosixSource& operator=(const PosixSource&) = delete;
@@ -65,14 +67,11 @@ class PosixSource final : public SourceFile {
            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
   }
 
-  std::int64_t size() const override {
-    struct stat st;
-    return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size)
-                                                         : -1;
-  }
+  std::int64_t size() const override { return size_; }
 
  private:
   int fd_;
+  std::int64_t size_;
 };
 
 class PosixPage final : public PageFile {
@@ -114,7 +113,8 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
     ::close(fd);
     return nullptr;
   }
-  return read_source_ahead(std::make_unique<PosixSource>(fd), fd);
+  const std::int64_t size = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
+  return read_source_ahead(std::make_unique<PosixSource>(fd, size), fd);
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites writes) {

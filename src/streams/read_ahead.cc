@@ -1,7 +1,5 @@
 #include "streams/read_ahead.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "streams/write_ring.h"
@@ -82,8 +80,7 @@ class ReadAhead final : public SourceFile {
 }  // namespace
 
 std::unique_ptr<SourceFile> read_source_ahead(std::unique_ptr<SourceFile> source, int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return source;
+  if (source->size() < 0) return source;  // not a regular file
   return std::make_unique<ReadAhead>(std::move(source), fd);
 }
 
