@@ -8,14 +8,14 @@
 #include <optional>
 #include <string_view>
 
-#include "streams/output_stream.h"
-#include "streams/source_stream.h"
 #include "convert/block_classify.h"
 #include "convert/byte_scan.h"
 #include "convert/mail_link.h"
 #include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
 #include "convert/text_encoding.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 
 namespace quillantrex {
 
@@ -59,12 +59,7 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
       const std::optional<std::string_view> text = structure_text(byte, quoted);
       if (!text) continue;  // not structure there, never asked for
       Replacement& r = table[replacement_index(byte, quoted)];
-      std::size_t n = 0;
-      for (char c : *text) {  // stored: every line break as CR LF
-        if (c == '\n') r[n++] = '\r';
-        r[n++] = c;
-      }
-      r[LENGTH_AT] = static_cast<char>(n);
+      r[LENGTH_AT] = static_cast<char>(store_into(*text, r.data()));
     }
   }
   return table;

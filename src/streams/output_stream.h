@@ -35,14 +35,21 @@ consteval std::size_t stored_size(std::string_view text) {
   return n;
 }
 
+// Writes `text` as the stream stores it to `out`, which has room for
+// stored_size(text) bytes; returns that size.
+constexpr std::size_t store_into(std::string_view text, char* out) {
+  std::size_t i = 0;
+  for (char c : text) {
+    if (c == '\n') out[i++] = '\r';
+    out[i++] = c;
+  }
+  return i;
+}
+
 template <const std::string_view& Text>
 consteval StoredText<stored_size(Text)> store_text() {
   StoredText<stored_size(Text)> stored{};
-  std::size_t i = 0;
-  for (char c : Text) {
-    if (c == '\n') stored.bytes[i++] = '\r';
-    stored.bytes[i++] = c;
-  }
+  store_into(Text, stored.bytes.data());
   return stored;
 }
 
