@@ -10,11 +10,7 @@ src=$1
 work=$2
 seconds=$3
 
-missing() {
-  echo "$1"
-  [ "${CI:-}" = true ] && exit 1
-  exit 77
-}
+. "$src/tests/outside_check.sh"
 
 cxx=$(command -v clang++-14 || command -v clang++ || true)
 [ -n "$cxx" ] || missing "clang++ not found: cannot build the fuzzer"

@@ -12,11 +12,7 @@ src=$1
 work=$2
 linux_tool=$3
 
-missing() {
-  echo "$1"
-  [ "${CI:-}" = true ] && exit 1
-  exit 77
-}
+. "$src/tests/outside_check.sh"
 
 command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
   missing "x86_64-w64-mingw32-g++-posix not found (Debian: g++-mingw-w64-x86-64-posix)"
@@ -29,25 +25,13 @@ mkdir -p "$work"
 # Made before the build, whose test discovery runs the tests under Wine and
 # would otherwise wait for the prefix within its timeout.
 [ -d "$WINEPREFIX" ] || "$wine" wineboot --init >/dev/null 2>&1 || true
-cmake -S "$src" -B "$work/build" --toolchain "$src/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLANTREX_SANITIZED=OFF >/dev/null
-cmake --build "$work/build" -j 2
 status=0
-ctest --test-dir "$work/build" -j 2 --output-on-failure || status=1
-
-# The same page as the Linux build.
-run="$work/run"
-for export in "$src/examples/contacts.csv" "$src"/fuzz/corpus/*; do
-  rm -rf "$run" && mkdir -p "$run/linux" "$run/windows"
-  (cd "$run/linux" && "$linux_tool" "$export" >/dev/null) || true
-  (cd "$run/windows" && "$wine" "$work/build/quillantrex.exe" "$export" >/dev/null) || true
-  if ! cmp "$run/linux/carnet.htm" "$run/windows/carnet.htm"; then
-    echo "page differs from the Linux build's: $export"
-    status=1
-  fi
-done
+build_and_test --toolchain "$src/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLANTREX_SANITIZED=OFF
+same_pages "$linux_tool" "the Linux build's" "$wine" "$work/build/quillantrex.exe"
 
 # A page that cannot be written is an error, not "Done!".
+run="$work/run"
 rm -rf "$run" && mkdir -p "$run"
 cp "$src/examples/contacts.csv" "$run/c.csv"
 ln -s /dev/full "$run/carnet.htm"
