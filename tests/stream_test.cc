@@ -106,7 +106,7 @@ TEST(SourceStream, RewindOnAPipeAfterTheFirstLine) {
 #endif
 
 struct FailingSource final : SourceFile {
-  std::ptrdiff_t read(char*, std::size_t) override { return -1; }
+  std::ptrdiff_t read(char*, std::size_t, std::uint64_t) override { return -1; }
   bool rewind() override { return false; }
   bool same_file_as(const std::string&) const override { return false; }
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "streams/file_access.h"
@@ -23,7 +24,7 @@ namespace {
 template <typename Transfer, typename Byte>
 bool transfer_fully(Transfer transfer, int fd, Byte* data, std::size_t n, std::uint64_t offset) {
   while (n > 0) {
-    ssize_t done = transfer(fd, data, n, static_cast<off_t>(offset));
+    ssize_t done = transfer(fd, data, std::min(n, MAX_TRANSFER), static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     data += done;
@@ -44,21 +45,24 @@ int open_retrying(const char* name, int flags) {
 class PosixSource final : public SourceFile {
  public:
   // `size` as the file had it when opened, -1 for anything but a regular
-  // file.
+  // file, which alone is read at offsets.
   PosixSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
   ~PosixSource() override { ::close(fd_); }
   PosixSource(const PosixSource&) = delete;
   PosixSource& operator=(const PosixSource&) = delete;
 
-  std::ptrdiff_t read(char* data, std::size_t n) override {
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
+    n = std::min(n, MAX_TRANSFER);
     ssize_t got;
     do {
-      got = ::read(fd_, data, n);
+      got = size_ >= 0 ? ::pread(fd_, data, n, static_cast<off_t>(offset)) : ::read(fd_, data, n);
     } while (got < 0 && errno == EINTR);
     return got;
   }
 
-  bool rewind() override { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+  // A regular file is read at offsets and needs nothing; a device may go
+  // back, a pipe cannot.
+  bool rewind() override { return size_ >= 0 || ::lseek(fd_, 0, SEEK_SET) == 0; }
 
   // Same device and inode: links and other spellings of the path included.
   bool same_file_as(const std::string& name) const override {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "streams/abandon.h"
+
 namespace quillantrex {
 
 namespace {
@@ -33,8 +35,10 @@ SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_
       step_(buffer_size == 0 ? 1 : buffer_size),
       full_(std::max(AHEAD, HISTORY + step_)) {}
 
-// The file first: a read it has in flight goes into one of the buffers.
+// The file first: a read it has in flight goes into the spare buffer, which
+// is left to the process's end if that read cannot be waited for.
 SourceStream::~SourceStream() {
+  if (!file_->settle()) abandon(std::move(spare_));
   file_.reset();
 }
 
@@ -83,7 +87,7 @@ void SourceStream::read_ahead() {
   if (!file_done_) {
     if (cap_ < full_) reserve(full_);
     if (!spare_) spare_.reset(new char[full_]);
-    file_->prefetch(spare_.get() + HISTORY, step_);
+    file_->prefetch(spare_.get() + HISTORY, step_, len_);
   }
 }
 
@@ -105,7 +109,7 @@ bool SourceStream::read_more() {
   pos_ = lim_ = HISTORY;
   len_ = HISTORY + static_cast<std::size_t>(got);
   std::swap(buf_, spare_);
-  file_->prefetch(spare_.get() + HISTORY, step_);
+  file_->prefetch(spare_.get() + HISTORY, step_, base_ + len_);
   return true;
 }
 
