@@ -48,6 +48,12 @@ class SourceFile {
   // The file's size in bytes where it has one, -1 where it has none (a
   // pipe). Only a hint for sizing buffers: the file may still grow.
   virtual std::int64_t size() const { return -1; }
+  // Asked once its reads have ended: false if the file is no longer what was
+  // opened, its size or modification time changed since (cut short,
+  // appended to or rewritten by someone else meanwhile), so that what was
+  // read is no one version of it. A file that told no size, or a size of 0
+  // (a pipe, /proc and /sys files), is taken as it came.
+  virtual bool unchanged() const { return true; }
 };
 
 // The most one read or write call is asked to move: a 32-bit count, or a

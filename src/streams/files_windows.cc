@@ -56,8 +56,10 @@ bool identify(HANDLE file, FileIdentity& id) {
 class WindowsSource final : public SourceFile {
  public:
   // A file on disk is read at offsets; anything else (a pipe, a console)
-  // reads on.
-  explicit WindowsSource(HANDLE file) : file_(file), disk_(::GetFileType(file) == FILE_TYPE_DISK) {}
+  // reads on. `opened` is the file as it was when opened, for a file on
+  // disk.
+  WindowsSource(HANDLE file, const BY_HANDLE_FILE_INFORMATION& opened)
+      : file_(file), disk_(::GetFileType(file) == FILE_TYPE_DISK), opened_(opened) {}
   ~WindowsSource() override { ::CloseHandle(file_); }
   WindowsSource(const WindowsSource&) = delete;
   WindowsSource& operator=(const WindowsSource&) = delete;
@@ -94,9 +96,18 @@ class WindowsSource final : public SourceFile {
     return disk_ && ::GetFileSizeEx(file_, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
   }
 
+  bool unchanged() const override {
+    if (!disk_ || (opened_.nFileSizeHigh == 0 && opened_.nFileSizeLow == 0)) return true;
+    BY_HANDLE_FILE_INFORMATION now;
+    return ::GetFileInformationByHandle(file_, &now) &&
+           now.nFileSizeHigh == opened_.nFileSizeHigh && now.nFileSizeLow == opened_.nFileSizeLow &&
+           ::CompareFileTime(&now.ftLastWriteTime, &opened_.ftLastWriteTime) == 0;
+  }
+
  private:
   HANDLE file_;
   bool disk_;
+  BY_HANDLE_FILE_INFORMATION opened_;
 };
 
 class WindowsPage final : public PageFile {
@@ -136,14 +147,14 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info{};
   if (::GetFileType(file) == FILE_TYPE_DISK &&
       (!::GetFileInformationByHandle(file, &info) ||
        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
     ::CloseHandle(file);
     return nullptr;
   }
-  return std::make_unique<WindowsSource>(file);
+  return std::make_unique<WindowsSource>(file, info);
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites) {

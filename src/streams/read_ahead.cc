@@ -72,6 +72,7 @@ class ReadAhead final : public SourceFile {
   bool rewind() override { return settle() && source_->rewind(); }
   bool same_file_as(const std::string& name) const override { return source_->same_file_as(name); }
   std::int64_t size() const override { return source_->size(); }
+  bool unchanged() const override { return source_->unchanged(); }
 
  private:
   std::unique_ptr<SourceFile> source_;

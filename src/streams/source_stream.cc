@@ -73,8 +73,7 @@ void SourceStream::read_ahead() {
     if (len_ == cap_) reserve(std::min(full_, 4 * cap_));
     std::ptrdiff_t n = read_file(buf_.get() + len_, std::min(cap_, want) - len_);
     if (n <= 0) {
-      if (n < 0) failed_ = true;
-      file_done_ = true;
+      reached_end(n);
       break;
     }
     len_ += static_cast<std::size_t>(n);
@@ -98,8 +97,7 @@ void SourceStream::read_ahead() {
 bool SourceStream::read_more() {
   const std::ptrdiff_t got = read_file(spare_.get() + HISTORY, step_);
   if (got <= 0) {
-    if (got < 0) failed_ = true;
-    file_done_ = true;
+    reached_end(got);
     return false;
   }
   // Every switch comes after at least a whole read-ahead, so HISTORY bytes
@@ -111,6 +109,14 @@ bool SourceStream::read_more() {
   std::swap(buf_, spare_);
   file_->prefetch(spare_.get() + HISTORY, step_, base_ + len_);
   return true;
+}
+
+// The file's reads have ended, with `n`, 0 or a failure. An export that
+// changed while it was read ends in a failure too: what was read of it is
+// no one version of it.
+void SourceStream::reached_end(std::ptrdiff_t n) {
+  if (n < 0 || !file_->unchanged()) failed_ = true;
+  file_done_ = true;
 }
 
 // Serves at least one more byte after pos_, at most step_ more: the bytes

@@ -103,6 +103,7 @@ class SourceStream {
   bool fill();
   void read_ahead();
   bool read_more();
+  void reached_end(std::ptrdiff_t n);
   void reserve(std::size_t size);
   // Every read of the file goes through here: the file's next bytes, after
   // the len_ bytes of the buffer.
