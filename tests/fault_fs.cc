@@ -77,6 +77,8 @@ void note(FaultFs& f, const char* what, const char* path, off_t offset, std::siz
   if (f.log) {
     std::fprintf(f.log, "%s %s %" PRId64 " %zu %ld\n", what, path + 1,
                  static_cast<std::int64_t>(offset), size, result);
+    // A test may watch the log to act while the tool runs.
+    std::fflush(f.log);
   }
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -397,6 +398,26 @@ TEST_P(Faults, Boundaries) {
     EXPECT_TRUE(reads.contains(at)) << "no read of the export at " << at;
   for (std::uint64_t at : {std::uint64_t{0}, s.ring_first, s.ring_second})
     EXPECT_TRUE(writes.contains(at)) << "no write of the page at " << at;
+}
+
+// Someone cuts the export short while the tool reads it, slowly: the tool
+// has its size from the open, and reports the change rather than convert
+// what is left.
+TEST_P(Faults, ExportCutShortWhileRead) {
+  TempDir dir;
+  const std::string copy = dir / "export.csv";
+  write_file(copy, subject().export_text);
+  FaultMount mount(copy, {at("page-limit", kPageLimit), at("read-delay", 50)});
+  std::thread cut([&] {
+    // Once the tool has read something, it has opened the export.
+    for (int i = 0; i < 2000 && mount.log().find("read export.csv") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::filesystem::resize_file(copy, 1000);
+  });
+  const RunResult r = run(mount);
+  cut.join();
+  EXPECT_EQ(r.status, FAILED_EXIT) << how_it_ended(r);
+  EXPECT_EQ(r.console, std::string(BANNER) + "export.csv -> " + std::string(READ_ERROR));
 }
 
 TEST_P(Faults, Export) {
