@@ -7,9 +7,13 @@
 #include "streams/write_behind.h"
 #endif
 
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "convert/page_conversion.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
@@ -106,7 +110,7 @@ TEST(SourceStream, RewindOnAPipeAfterTheFirstLine) {
 #endif
 
 struct FailingSource final : SourceFile {
-  std::ptrdiff_t read(char*, std::size_t) override { return -1; }
+  std::ptrdiff_t read(char*, std::size_t, std::uint64_t) override { return -1; }
   bool rewind() override { return false; }
   bool same_file_as(const std::string&) const override { return false; }
 };
@@ -118,6 +122,51 @@ TEST(SourceStream, ReadErrorIsEndOfInputAndReported) {
   TempDir dir;
   EXPECT_FALSE(open_source(dir.path()));
   EXPECT_FALSE(open_source(""));
+}
+
+// An export that someone else changes while it is read ends in a failure:
+// what was read of it is no one version of it. The change comes after the
+// first-line check, with the stream's first reads made.
+TEST(SourceStream, ExportChangedWhileReadIsAFailure) {
+  namespace fs = std::filesystem;
+  std::string text = "Nom;Mail\r\n";
+  while (text.size() < 4 * DEFAULT_SOURCE_BUFFER) text += "Jean;j@x.fr;\"a\r\nb\"\r\n";
+  const std::string page = convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER);
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> change;
+  } changes[] = {
+      {"unchanged", nullptr},
+      {"cut short", [](const std::string& path) { fs::resize_file(path, 1000); }},
+      {"appended to",
+       [](const std::string& path) { fs::resize_file(path, fs::file_size(path) + 1); }},
+      // Within the same tick of the file system's clock a rewrite would
+      // keep the time: the test moves it on.
+      {"rewritten in place",
+       [&](const std::string& path) {
+         const auto then = fs::last_write_time(path);
+         write_file(path, std::string(text).replace(20, 4, "Paul"));
+         fs::last_write_time(path, then + std::chrono::seconds(2));
+       }},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    write_file(dir / "c.csv", text);
+    auto source = open_source(dir / "c.csv");
+    ASSERT_TRUE(source);
+    char line[1024];
+    ASSERT_TRUE(source->read_line(line, sizeof line));
+    if (c.change) c.change(dir / "c.csv");
+    std::string got;
+    OutputStream output(memory_page_file(got));
+    convert_table(*source, output);
+    EXPECT_TRUE(output.close());
+    EXPECT_EQ(source->failed(), c.change != nullptr);
+    if (!c.change) {
+      EXPECT_TRUE(got == page) << "not the export's page";
+    }
+  }
 }
 
 // The page files below are written both ways: written behind, a rewrite or

@@ -3,14 +3,20 @@
 // at the prompt and a missing console. Each case checks the console
 // transcript, the exit status and what is left on disk.
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/console_texts.h"
@@ -83,6 +89,38 @@ Step page_type(fs::file_type type) {
   return
       [=](const TempDir& dir) { EXPECT_EQ(fs::symlink_status(dir / "carnet.htm").type(), type); };
 }
+
+// A page held as a run of the tool holds it while writing it, until the
+// holder goes.
+class HeldPage {
+ public:
+  explicit HeldPage(const std::string& path) {
+#ifdef _WIN32
+    file_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file_, INVALID_HANDLE_VALUE);
+#else
+    fd_ = ::open(path.c_str(), O_RDWR);
+    EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+#endif
+  }
+  ~HeldPage() {
+#ifdef _WIN32
+    ::CloseHandle(file_);
+#else
+    ::close(fd_);
+#endif
+  }
+  HeldPage(const HeldPage&) = delete;
+  HeldPage& operator=(const HeldPage&) = delete;
+
+ private:
+#ifdef _WIN32
+  HANDLE file_;
+#else
+  int fd_;
+#endif
+};
 
 // Each case starts in a directory that holds the export c.csv and an old
 // carnet.htm, which `set_up` may change.
@@ -207,7 +245,16 @@ TEST(Tool, Destinations) {
     return kBanner + name + " -> Error while writing the destination file: carnet.htm\n";
   };
 #endif
+  // Another run writing the page: it is left to that run, untouched.
+  auto held = std::make_shared<std::unique_ptr<HeldPage>>();
   std::vector<Case> cases = {
+      {"carnet.htm written by another run",
+       [=](const TempDir& dir) { *held = std::make_unique<HeldPage>(dir / "carnet.htm"); },
+       args("c.csv"), "", kFailed, no_destination("c.csv"),
+       [=](const TempDir& dir) {
+         kOldPage(dir);
+         held->reset();
+       }},
       {"carnet.htm a folder",
        page_made([](const std::string& page) { fs::create_directory(page); }), args("c.csv"), "",
        kFailed, no_destination("c.csv"), page_type(fs::file_type::directory)},
@@ -244,6 +291,41 @@ TEST(Tool, Destinations) {
   }
 #endif
   run_cases(cases);
+}
+
+// Two runs started together in one folder, on two exports long enough for
+// them to overlap: each either converts its export or is refused, and the
+// page is the exact page of a run that said "Done!", never a mix.
+TEST(Tool, TwoRunsAtOnce) {
+  TempDir dir;
+  std::string exports[2];
+  for (int e = 0; e < 2; ++e) {
+    exports[e] = "Nom;Mail\r\n";
+    while (exports[e].size() < (6u << 20))
+      exports[e] += e ? "Paul;p@x.fr\r\n" : "Jean;\"j\r\nx\"\r\n";
+    write_file(dir / ("e" + std::to_string(e) + ".csv"), exports[e]);
+  }
+  const std::string pages[2] = {reference_page(exports[0]), reference_page(exports[1])};
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    RunResult runs[2];
+    std::thread first([&] { runs[0] = run_tool_process(dir.path(), args("e0.csv")); });
+    runs[1] = run_tool_process(dir.path(), args("e1.csv"));
+    first.join();
+    const std::string page = read_file(dir / "carnet.htm");
+    bool done_and_its_page = false;
+    for (int e = 0; e < 2; ++e) {
+      const std::string name = "e" + std::to_string(e) + ".csv";
+      if (runs[e].status == 0) {
+        EXPECT_EQ(runs[e].console, converted(name));
+        done_and_its_page = done_and_its_page || page == pages[e];
+      } else {
+        EXPECT_EQ(runs[e].status, kFailed);
+        EXPECT_EQ(runs[e].console, no_destination(name));
+      }
+    }
+    EXPECT_TRUE(done_and_its_page) << "carnet.htm is the page of no run that said Done!";
+  }
 }
 
 // Windows takes only names in Unicode, and none with control characters.

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "cli/driver.h"
 
 namespace {
@@ -19,5 +21,8 @@ void hold_standard_descriptors() {
 
 int main(int argc, char** argv) {
   hold_standard_descriptors();
+  // A page that reaches the file-size limit (ulimit -f) is a write that
+  // fails, reported as any other, rather than a process killed in silence.
+  ::signal(SIGXFSZ, SIG_IGN);
   return quillantrex::run_tool(argc, argv);
 }

@@ -15,21 +15,32 @@
 
 namespace quillantrex {
 
-// Read in one direction, as a pipe allows.
+// The export, read from start to end. A file that can be read at an offset
+// (a regular file) is read at the offset the stream names: the stream keeps
+// count of what it has read, and nothing depends on the file's own position,
+// which some file systems do not move as a read would (FUSE with direct_io,
+// for one). A pipe cannot, and reads on; the stream asks for its bytes in
+// order, so the offset named is then where the pipe stands.
 class SourceFile {
  public:
   virtual ~SourceFile() = default;
-  // Up to n next bytes into `data`: how many were read, 0 at the end of the
-  // file, -1 on a failure.
-  virtual std::ptrdiff_t read(char* data, std::size_t n) = 0;
-  // Says that the next read will be read(data, n), so that it may start
-  // now, on another core where the system can: until that read, `data`
-  // must stay untouched. rewind() drops what was asked for.
-  virtual void prefetch(char* data, std::size_t n) {
+  // Up to n bytes from `offset` into `data`: how many were read, 0 at the
+  // end of the file, -1 on a failure. Fewer than n is no failure.
+  virtual std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) = 0;
+  // Says that the next read will be read(data, n, offset), so that it may
+  // start now, on another core where the system can: until that read,
+  // `data` must stay untouched.
+  virtual void prefetch(char* data, std::size_t n, std::uint64_t offset) {
     (void)data;
     (void)n;
+    (void)offset;
   }
-  // Back to the first byte. False where the file cannot go back (a pipe).
+  // Waits for what prefetch() started. False if that could not be waited
+  // for: the kernel may then still write into its buffer, which must never
+  // be freed or reused.
+  virtual bool settle() { return true; }
+  // Makes the first byte the next to read again: nothing to do for a file
+  // read at offsets. False where the file cannot go back (a pipe).
   virtual bool rewind() = 0;
   // Whether `name` is this very file, whatever the spelling or link that
   // leads to it.
@@ -37,7 +48,17 @@ class SourceFile {
   // The file's size in bytes where it has one, -1 where it has none (a
   // pipe). Only a hint for sizing buffers: the file may still grow.
   virtual std::int64_t size() const { return -1; }
+  // Asked once its reads have ended: false if the file is no longer what was
+  // opened, its size or modification time changed since (cut short,
+  // appended to or rewritten by someone else meanwhile), so that what was
+  // read is no one version of it. A file that told no size, or a size of 0
+  // (a pipe, /proc and /sys files), is taken as it came.
+  virtual bool unchanged() const { return true; }
 };
+
+// The most one read or write call is asked to move: a 32-bit count, or a
+// buffer of 4 GiB, must not wrap to 0, which reads as the end of the file.
+inline constexpr std::size_t MAX_TRANSFER = std::size_t{1} << 30;
 
 class PageFile {
  public:

@@ -13,23 +13,20 @@ class MemorySource final : public SourceFile {
  public:
   explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
 
-  std::ptrdiff_t read(char* data, std::size_t n) override {
-    std::size_t k = std::min(n, bytes_.size() - pos_);
-    std::memcpy(data, bytes_.data() + pos_, k);
-    pos_ += k;
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
+    if (offset >= bytes_.size()) return 0;
+    const std::size_t at = static_cast<std::size_t>(offset);
+    const std::size_t k = std::min(n, bytes_.size() - at);
+    std::memcpy(data, bytes_.data() + at, k);
     return static_cast<std::ptrdiff_t>(k);
   }
-  bool rewind() override {
-    pos_ = 0;
-    return true;
-  }
+  bool rewind() override { return true; }
   // A memory file has no name.
   bool same_file_as(const std::string&) const override { return false; }
   std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
 
  private:
   std::string_view bytes_;
-  std::size_t pos_ = 0;
 };
 
 class MemoryPage final : public PageFile {

@@ -1,9 +1,11 @@
 // Files through POSIX descriptors. The page is written behind the conversion
 // where the system offers that (write_behind.cc).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "streams/file_access.h"
@@ -23,7 +25,7 @@ namespace {
 template <typename Transfer, typename Byte>
 bool transfer_fully(Transfer transfer, int fd, Byte* data, std::size_t n, std::uint64_t offset) {
   while (n > 0) {
-    ssize_t done = transfer(fd, data, n, static_cast<off_t>(offset));
+    ssize_t done = transfer(fd, data, std::min(n, MAX_TRANSFER), static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     data += done;
@@ -41,24 +43,37 @@ int open_retrying(const char* name, int flags) {
   return fd;
 }
 
+// The modification time to the nanosecond, where each system keeps it.
+const struct timespec& modified(const struct stat& st) {
+#ifdef __APPLE__
+  return st.st_mtimespec;
+#else
+  return st.st_mtim;
+#endif
+}
+
 class PosixSource final : public SourceFile {
  public:
-  // `size` as the file had it when opened, -1 for anything but a regular
-  // file.
-  PosixSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+  // `opened` is the file as it was when opened. Only a regular file is read
+  // at offsets.
+  PosixSource(int fd, const struct stat& opened)
+      : fd_(fd), size_(S_ISREG(opened.st_mode) ? opened.st_size : -1), opened_(opened) {}
   ~PosixSource() override { ::close(fd_); }
   PosixSource(const PosixSource&) = delete;
   PosixSource& operator=(const PosixSource&) = delete;
 
-  std::ptrdiff_t read(char* data, std::size_t n) override {
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
+    n = std::min(n, MAX_TRANSFER);
     ssize_t got;
     do {
-      got = ::read(fd_, data, n);
+      got = size_ >= 0 ? ::pread(fd_, data, n, static_cast<off_t>(offset)) : ::read(fd_, data, n);
     } while (got < 0 && errno == EINTR);
     return got;
   }
 
-  bool rewind() override { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+  // A regular file is read at offsets and needs nothing; a device may go
+  // back, a pipe cannot.
+  bool rewind() override { return size_ >= 0 || ::lseek(fd_, 0, SEEK_SET) == 0; }
 
   // Same device and inode: links and other spellings of the path included.
   bool same_file_as(const std::string& name) const override {
@@ -69,9 +84,18 @@ class PosixSource final : public SourceFile {
 
   std::int64_t size() const override { return size_; }
 
+  bool unchanged() const override {
+    if (size_ <= 0) return true;
+    struct stat now;
+    return ::fstat(fd_, &now) == 0 && now.st_size == opened_.st_size &&
+           modified(now).tv_sec == modified(opened_).tv_sec &&
+           modified(now).tv_nsec == modified(opened_).tv_nsec;
+  }
+
  private:
   int fd_;
   std::int64_t size_;
+  struct stat opened_;
 };
 
 class PosixPage final : public PageFile {
@@ -113,13 +137,42 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
     ::close(fd);
     return nullptr;
   }
-  const std::int64_t size = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
-  return read_source_ahead(std::make_unique<PosixSource>(fd, size), fd);
+  return read_source_ahead(std::make_unique<PosixSource>(fd, st), fd);
+}
+
+// Holds `fd`'s file for this run alone: false if another run holds it. A
+// file system that keeps no locks (some network ones) is written as it is.
+bool lock_alone(int fd) {
+  int r;
+#ifdef LOCK_EX
+  do {
+    r = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || (errno != EWOULDBLOCK && errno != EAGAIN);
+#else
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  do {
+    r = ::fcntl(fd, F_SETLK, &whole);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 || (errno != EACCES && errno != EAGAIN);
+#endif
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites writes) {
-  int fd = open_retrying(name.c_str(), O_RDWR | O_CREAT | O_TRUNC);
+  // Emptied only once it is this run's alone: two runs started together in
+  // one folder would otherwise each empty and overwrite the other's page,
+  // both saying "Done!" over a mix of the two. The page is written in
+  // place, which keeps its owner, mode and links.
+  int fd = open_retrying(name.c_str(), O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
+  struct stat st;
+  if (!lock_alone(fd) || ::fstat(fd, &st) != 0 ||
+      (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    return nullptr;
+  }
   std::unique_ptr<PageFile> page = std::make_unique<PosixPage>(fd);
   if (writes == PageWrites::behind) page = write_page_behind(std::move(page), fd);
   return page;

@@ -11,9 +11,6 @@ namespace quillantrex {
 
 namespace {
 
-// The most one ReadFile or WriteFile call may move.
-constexpr std::size_t MAX_CALL = 1u << 30;
-
 OVERLAPPED at_offset(std::uint64_t offset) {
   OVERLAPPED where{};
   where.Offset = static_cast<DWORD>(offset);
@@ -29,7 +26,8 @@ bool transfer_fully(Transfer transfer, HANDLE file, Byte* data, std::size_t n,
   while (n > 0) {
     OVERLAPPED where = at_offset(offset);
     DWORD done = 0;
-    if (!transfer(file, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &done, &where) ||
+    if (!transfer(file, data, static_cast<DWORD>(n < MAX_TRANSFER ? n : MAX_TRANSFER), &done,
+                  &where) ||
         done == 0)
       return false;
     data += done;
@@ -57,24 +55,28 @@ bool identify(HANDLE file, FileIdentity& id) {
 
 class WindowsSource final : public SourceFile {
  public:
-  explicit WindowsSource(HANDLE file) : file_(file) {}
+  // A file on disk is read at offsets; anything else (a pipe, a console)
+  // reads on. `opened` is the file as it was when opened, for a file on
+  // disk.
+  WindowsSource(HANDLE file, const BY_HANDLE_FILE_INFORMATION& opened)
+      : file_(file), disk_(::GetFileType(file) == FILE_TYPE_DISK), opened_(opened) {}
   ~WindowsSource() override { ::CloseHandle(file_); }
   WindowsSource(const WindowsSource&) = delete;
   WindowsSource& operator=(const WindowsSource&) = delete;
 
-  std::ptrdiff_t read(char* data, std::size_t n) override {
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
     DWORD got = 0;
-    if (::ReadFile(file_, data, static_cast<DWORD>(n < MAX_CALL ? n : MAX_CALL), &got, nullptr))
+    OVERLAPPED where = at_offset(offset);
+    if (::ReadFile(file_, data, static_cast<DWORD>(n < MAX_TRANSFER ? n : MAX_TRANSFER), &got,
+                   disk_ ? &where : nullptr))
       return got;
-    // The writer of a pipe closing is the pipe's end, not a failure.
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    // Reading at or past the end of a file, and the writer of a pipe
+    // closing, are the end, not a failure.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE ? 0 : -1;
   }
 
-  bool rewind() override {
-    LARGE_INTEGER start{};
-    return ::GetFileType(file_) == FILE_TYPE_DISK &&
-           ::SetFilePointerEx(file_, start, nullptr, FILE_BEGIN);
-  }
+  bool rewind() override { return disk_; }
 
   bool same_file_as(const std::string& name) const override {
     // No access asked for: enough to read the identity, and it works on a
@@ -91,13 +93,21 @@ class WindowsSource final : public SourceFile {
 
   std::int64_t size() const override {
     LARGE_INTEGER size;
-    return ::GetFileType(file_) == FILE_TYPE_DISK && ::GetFileSizeEx(file_, &size)
-               ? static_cast<std::int64_t>(size.QuadPart)
-               : -1;
+    return disk_ && ::GetFileSizeEx(file_, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
+  }
+
+  bool unchanged() const override {
+    if (!disk_ || (opened_.nFileSizeHigh == 0 && opened_.nFileSizeLow == 0)) return true;
+    BY_HANDLE_FILE_INFORMATION now;
+    return ::GetFileInformationByHandle(file_, &now) &&
+           now.nFileSizeHigh == opened_.nFileSizeHigh && now.nFileSizeLow == opened_.nFileSizeLow &&
+           ::CompareFileTime(&now.ftLastWriteTime, &opened_.ftLastWriteTime) == 0;
   }
 
  private:
   HANDLE file_;
+  bool disk_;
+  BY_HANDLE_FILE_INFORMATION opened_;
 };
 
 class WindowsPage final : public PageFile {
@@ -137,14 +147,14 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info{};
   if (::GetFileType(file) == FILE_TYPE_DISK &&
       (!::GetFileInformationByHandle(file, &info) ||
        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
     ::CloseHandle(file);
     return nullptr;
   }
-  return std::make_unique<WindowsSource>(file);
+  return std::make_unique<WindowsSource>(file, info);
 }
 
 std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites) {

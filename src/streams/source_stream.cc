@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "streams/abandon.h"
+
 namespace quillantrex {
 
 namespace {
@@ -33,8 +35,10 @@ SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_
       step_(buffer_size == 0 ? 1 : buffer_size),
       full_(std::max(AHEAD, HISTORY + step_)) {}
 
-// The file first: a read it has in flight goes into one of the buffers.
+// The file first: a read it has in flight goes into the spare buffer, which
+// is left to the process's end if that read cannot be waited for.
 SourceStream::~SourceStream() {
+  if (!file_->settle()) abandon(std::move(spare_));
   file_.reset();
 }
 
@@ -69,8 +73,7 @@ void SourceStream::read_ahead() {
     if (len_ == cap_) reserve(std::min(full_, 4 * cap_));
     std::ptrdiff_t n = read_file(buf_.get() + len_, std::min(cap_, want) - len_);
     if (n <= 0) {
-      if (n < 0) failed_ = true;
-      file_done_ = true;
+      reached_end(n);
       break;
     }
     len_ += static_cast<std::size_t>(n);
@@ -83,7 +86,7 @@ void SourceStream::read_ahead() {
   if (!file_done_) {
     if (cap_ < full_) reserve(full_);
     if (!spare_) spare_.reset(new char[full_]);
-    file_->prefetch(spare_.get() + HISTORY, step_);
+    file_->prefetch(spare_.get() + HISTORY, step_, len_);
   }
 }
 
@@ -94,8 +97,7 @@ void SourceStream::read_ahead() {
 bool SourceStream::read_more() {
   const std::ptrdiff_t got = read_file(spare_.get() + HISTORY, step_);
   if (got <= 0) {
-    if (got < 0) failed_ = true;
-    file_done_ = true;
+    reached_end(got);
     return false;
   }
   // Every switch comes after at least a whole read-ahead, so HISTORY bytes
@@ -105,8 +107,16 @@ bool SourceStream::read_more() {
   pos_ = lim_ = HISTORY;
   len_ = HISTORY + static_cast<std::size_t>(got);
   std::swap(buf_, spare_);
-  file_->prefetch(spare_.get() + HISTORY, step_);
+  file_->prefetch(spare_.get() + HISTORY, step_, base_ + len_);
   return true;
+}
+
+// The file's reads have ended, with `n`, 0 or a failure. An export that
+// changed while it was read ends in a failure too: what was read of it is
+// no one version of it.
+void SourceStream::reached_end(std::ptrdiff_t n) {
+  if (n < 0 || !file_->unchanged()) failed_ = true;
+  file_done_ = true;
 }
 
 // Serves at least one more byte after pos_, at most step_ more: the bytes

@@ -103,9 +103,11 @@ class SourceStream {
   bool fill();
   void read_ahead();
   bool read_more();
+  void reached_end(std::ptrdiff_t n);
   void reserve(std::size_t size);
-  // Every read of the file goes through here.
-  std::ptrdiff_t read_file(char* data, std::size_t n) { return file_->read(data, n); }
+  // Every read of the file goes through here: the file's next bytes, after
+  // the len_ bytes of the buffer.
+  std::ptrdiff_t read_file(char* data, std::size_t n) { return file_->read(data, n, base_ + len_); }
   int read_char_slow();
   bool step_back_slow(std::size_t n);
   std::string_view buffered_slow();

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "streams/write_ring.h"
+#include "streams/abandon.h"
+#include "streams/kernel_ring.h"
 
 namespace quillantrex {
 
@@ -19,42 +20,6 @@ namespace {
 // measured no faster and cost twice the memory.
 constexpr std::size_t WRITE_BEHIND_SLOTS = 2;
 constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
-
-// The kernel's ring.
-class KernelRing final : public Ring {
- public:
-  explicit KernelRing(unsigned entries) : entries_(entries) {}
-  // Completions are taken only when the program asks for them, rather than
-  // by interrupting the conversion as each write ends, which costs more than
-  // the writes' own system time here. Older kernels (before 6.1) refuse
-  // that, and get the ring as it always was. Too old a kernel, or a seccomp
-  // filter, refuses io_uring altogether.
-  bool start() override {
-    if (tried_) return ready_;
-    tried_ = true;
-    for (unsigned flags : {IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN, 0u}) {
-      if (::io_uring_queue_init(entries_, &ring_, flags) == 0) return ready_ = true;
-    }
-    return false;
-  }
-  ~KernelRing() override {
-    if (ready_) ::io_uring_queue_exit(&ring_);
-  }
-  KernelRing(const KernelRing&) = delete;
-  KernelRing& operator=(const KernelRing&) = delete;
-
-  io_uring_sqe* get_sqe() override { return ::io_uring_get_sqe(&ring_); }
-  unsigned queued() override { return ::io_uring_sq_ready(&ring_); }
-  int submit() override { return ::io_uring_submit(&ring_); }
-  int wait(io_uring_cqe** cqe) override { return ::io_uring_wait_cqe(&ring_, cqe); }
-  void seen(io_uring_cqe* cqe) override { ::io_uring_cqe_seen(&ring_, cqe); }
-
- private:
-  unsigned entries_;
-  io_uring ring_{};
-  bool tried_ = false;
-  bool ready_ = false;
-};
 
 // The page written behind the conversion: each write is copied into a buffer
 // of its own and queued to the kernel's worker threads, which copy it into
@@ -129,9 +94,14 @@ class WriteBehind final : public PageFile {
   };
 
   // Waits for every write and lets the ring go; false if any write failed.
+  // A write that could not be waited for keeps its buffer to the process's
+  // end: closing the ring does not wait for work the kernel has begun.
   bool stop() {
     if (!ring_) return !failed_;
     const bool written = finish();
+    for (Slot& s : slots_) {
+      if (s.busy) abandon(std::move(s.bytes));
+    }
     ring_.reset();
     return written;
   }
@@ -186,12 +156,14 @@ class WriteBehind final : public PageFile {
       failed_ = true;
   }
 
-  // Takes one completion. A short write queues its rest again.
+  // Takes one completion. A short write queues its rest again. Once waiting
+  // has failed for good, the writes in flight stay busy: their slots are the
+  // kernel's.
   bool wait_one() {
     void* tag;
     int res;
-    if (!next_completion(*ring_, tag, res)) {
-      failed_ = true;
+    if (lost_ || !next_completion(*ring_, tag, res)) {
+      failed_ = lost_ = true;
       return false;
     }
     Slot* slot = static_cast<Slot*>(tag);
@@ -215,6 +187,7 @@ class WriteBehind final : public PageFile {
   std::unique_ptr<Ring> ring_;  // null once stopped; goes before the slots
   std::uint64_t plain_until_;
   bool failed_ = false;
+  bool lost_ = false;  // waiting for the ring failed for good
 };
 
 }  // namespace
@@ -223,10 +196,6 @@ std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int 
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
   return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), SMALL_PAGE);
-}
-
-std::unique_ptr<Ring> kernel_ring(unsigned entries) {
-  return std::make_unique<KernelRing>(entries);
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,

@@ -1,15 +1,17 @@
-// The io_uring calls the page written behind makes, behind a seam: the
-// kernel's ring in write_behind.cc, and in the tests a ring that plays the
-// kernel's refusals, short writes and failures, which a healthy kernel
-// never shows. Entries and completions are liburing's own, so the usual
-// io_uring_prep_* calls fill either ring's entries.
-#ifndef QUILLANTREX_STREAMS_WRITE_RING_H_
-#define QUILLANTREX_STREAMS_WRITE_RING_H_
+// The io_uring calls the export read ahead and the page written behind make,
+// behind a seam: the kernel's ring in kernel_ring.cc, and in the tests a
+// ring that plays the kernel's refusals, short transfers, failures and late
+// completions, which a healthy kernel rarely shows. Entries and completions
+// are liburing's own, so the usual io_uring_prep_* calls fill either ring's
+// entries.
+#ifndef QUILLANTREX_STREAMS_KERNEL_RING_H_
+#define QUILLANTREX_STREAMS_KERNEL_RING_H_
 
 #include <liburing.h>
 
 #include <cerrno>
 #include <memory>
+#include <thread>
 
 #include "streams/file_access.h"
 
@@ -51,14 +53,22 @@ inline bool submit_last(Ring& ring, io_uring_sqe* sqe) {
   return false;
 }
 
-// Waits for the next completion, through interruptions, and lets its place
-// go: false if waiting failed. `tag` is null for a no-op.
+// Waits for the next completion and lets its place go: false if waiting
+// failed for good, when the work in flight may still be running and its
+// buffers must be kept (abandon.h). `tag` is null for a no-op. Interruptions
+// are waited through; so is a kernel short of resources for a moment, a
+// bounded number of times in a row, so that a ring that keeps failing cannot
+// hang the tool.
 inline bool next_completion(Ring& ring, void*& tag, int& result) {
   io_uring_cqe* cqe = nullptr;
   int r;
-  do {
+  int busy = 0;
+  for (;;) {
     r = ring.wait(&cqe);
-  } while (r == -EINTR);
+    if (r == -EINTR) continue;
+    if ((r != -EAGAIN && r != -EBUSY) || ++busy > 1000) break;
+    std::this_thread::yield();
+  }
   if (r < 0) return false;
   tag = ::io_uring_cqe_get_data(cqe);
   result = cqe->res;
@@ -75,6 +85,10 @@ std::unique_ptr<Ring> kernel_ring(unsigned entries);
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
                                        std::unique_ptr<Ring> ring, std::uint64_t plain_until = 0);
 
+// `source`, whose descriptor is `fd`, read ahead through `ring`.
+std::unique_ptr<SourceFile> read_ahead(std::unique_ptr<SourceFile> source, int fd,
+                                       std::unique_ptr<Ring> ring);
+
 }  // namespace quillantrex
 
-#endif  // QUILLANTREX_STREAMS_WRITE_RING_H_
+#endif  // QUILLANTREX_STREAMS_KERNEL_RING_H_
