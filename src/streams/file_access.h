@@ -39,6 +39,9 @@ class SourceFile {
   // for: the kernel may then still write into its buffer, which must never
   // be freed or reused.
   virtual bool settle() { return true; }
+  // Whether prefetch() starts reads on another core: the stream then reads
+  // into a second buffer while it serves the first.
+  virtual bool reads_ahead() const { return false; }
   // Makes the first byte the next to read again: nothing to do for a file
   // read at offsets. False where the file cannot go back (a pipe).
   virtual bool rewind() = 0;
@@ -66,15 +69,33 @@ class PageFile {
   // Exactly n bytes at `offset`; false on any failure, a short read (the
   // file no longer holds what was written) included.
   virtual bool write_at(const char* data, std::size_t n, std::uint64_t offset) = 0;
+  // The same for the n bytes at `from` in `buffer`, `size` bytes that the
+  // caller hands over until the write is done: a file that writes on
+  // another core keeps it and gives back another buffer of `size` bytes,
+  // free to be written, instead of copying the bytes; the one handed over
+  // stays readable until the next call on the file. Others write the bytes
+  // at once and leave the buffer where it was.
+  virtual bool write_handing_over(std::unique_ptr<char[]>& buffer, std::size_t size,
+                                  std::size_t from, std::size_t n, std::uint64_t offset) {
+    (void)size;
+    return write_at(buffer.get() + from, n, offset);
+  }
   virtual bool read_at(char* data, std::size_t n, std::uint64_t offset) = 0;
   // False if the file could not be closed cleanly; nothing is possible after.
   virtual bool close() = 0;
 };
 
 // The most a page may hold to count as small: an everyday export's page,
-// which the output stream holds in a smaller window and writes plainly,
-// without setting up the kernel's help.
+// which the output stream holds in a smaller window. A page written behind
+// is written plainly up to it, so that a page from an export of unknown
+// size (a pipe) that stays small never sets up the kernel's help.
 inline constexpr std::uint64_t SMALL_PAGE = 1 << 20;
+
+// The smallest export the kernel reads ahead and whose page it writes
+// behind, on another core. Below it, setting the rings up and touching
+// their buffers cost more than the copies the other core takes over
+// (HACKING.md has the measurements).
+inline constexpr std::int64_t KERNEL_HELP_FROM = 8 << 20;
 
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.
@@ -89,10 +110,12 @@ enum class PageWrites { plain, behind };
 std::unique_ptr<PageFile> create_page_file(const std::string& name,
                                            PageWrites writes = PageWrites::behind);
 
-// Files in memory. The source reads `bytes`, which must outlive it. The page
+// Files in memory. The source reads `bytes`, which must outlive it; with
+// `reads_ahead` it says it reads ahead, so that the stream switches between
+// two buffers as it does over a file read on another core. The page
 // is `page` itself, which must outlive it; writes that would make it longer
 // than `limit` fail, as on a full disk.
-std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes);
+std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes, bool reads_ahead = false);
 std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limit = UINT64_MAX);
 
 }  // namespace quillantrex
