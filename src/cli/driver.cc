@@ -56,13 +56,7 @@ int run_tool(int argument_count, char** arguments, std::FILE* in, std::FILE* out
     say_format(out, DESTINATION_ERROR_FORMAT, output_name);
     return fail(out, SAME_FILE_ERROR);
   }
-  // The page of an export known to be smaller than KERNEL_HELP_FROM is
-  // written plainly: the kernel's help costs more than it saves there. That
-  // of an export of unknown size (a pipe) is written behind past SMALL_PAGE.
-  const std::int64_t size = source->size_hint();
-  const PageWrites writes =
-      size >= 0 && size < KERNEL_HELP_FROM ? PageWrites::plain : PageWrites::behind;
-  std::unique_ptr<OutputStream> output = create_output(output_name, DEFAULT_OUTPUT_BUFFER, writes);
+  std::unique_ptr<OutputStream> output = create_output(output_name);
   if (!output) {
     say_format(out, DESTINATION_ERROR_FORMAT, output_name);
     return fail(out, "");

@@ -69,33 +69,22 @@ class PageFile {
   // Exactly n bytes at `offset`; false on any failure, a short read (the
   // file no longer holds what was written) included.
   virtual bool write_at(const char* data, std::size_t n, std::uint64_t offset) = 0;
-  // The same for the n bytes at `from` in `buffer`, `size` bytes that the
-  // caller hands over until the write is done: a file that writes on
-  // another core keeps it and gives back another buffer of `size` bytes,
-  // free to be written, instead of copying the bytes; the one handed over
-  // stays readable until the next call on the file. Others write the bytes
-  // at once and leave the buffer where it was.
-  virtual bool write_handing_over(std::unique_ptr<char[]>& buffer, std::size_t size,
-                                  std::size_t from, std::size_t n, std::uint64_t offset) {
-    (void)size;
-    return write_at(buffer.get() + from, n, offset);
-  }
   virtual bool read_at(char* data, std::size_t n, std::uint64_t offset) = 0;
   // False if the file could not be closed cleanly; nothing is possible after.
   virtual bool close() = 0;
 };
 
 // The most a page may hold to count as small: an everyday export's page,
-// which the output stream holds in a smaller window. A page written behind
-// is written plainly up to it, so that a page from an export of unknown
-// size (a pipe) that stays small never sets up the kernel's help.
+// which the output stream holds in a smaller window.
 inline constexpr std::uint64_t SMALL_PAGE = 1 << 20;
 
-// The smallest export the kernel reads ahead and whose page it writes
-// behind, on another core. Below it, setting the rings up and touching
-// their buffers cost more than the copies the other core takes over
-// (HACKING.md has the measurements).
-inline constexpr std::int64_t KERNEL_HELP_FROM = 8 << 20;
+// Where the kernel's help on another core starts to pay (HACKING.md has the
+// measurements): the smallest export it reads ahead, and the page offset
+// past which it writes the page behind, about where the page of such an
+// export ends. Below them, setting the rings up and the round trips to the
+// other core cost more than the copies that core takes over.
+inline constexpr std::int64_t KERNEL_HELP_FROM = std::int64_t{128} << 20;
+inline constexpr std::uint64_t WRITE_BEHIND_FROM = std::uint64_t{256} << 20;
 
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.

@@ -23,16 +23,17 @@ OutputStream::OutputStream(std::unique_ptr<PageFile> file, std::size_t buffer_si
 
 OutputStream::~OutputStream() = default;
 
+bool OutputStream::write_at(const char* data, std::size_t n, std::uint64_t offset) {
+  return file_ && file_->write_at(data, n, offset);
+}
+
 bool OutputStream::read_at(char* data, std::size_t n, std::uint64_t offset) {
   return file_ && file_->read_at(data, n, offset);
 }
 
-// The window goes to the file as it is, where the file takes it, and the
-// stream goes on in the buffer the file gives back.
 void OutputStream::flush() {
   if (dirty_hi_ > dirty_lo_ &&
-      !(file_ && file_->write_handing_over(buf_, cap_, dirty_lo_, dirty_hi_ - dirty_lo_,
-                                           base_ + dirty_lo_))) {
+      !write_at(buf_.get() + dirty_lo_, dirty_hi_ - dirty_lo_, base_ + dirty_lo_)) {
     failed_ = true;
   }
   dirty_lo_ = SIZE_MAX;
@@ -40,16 +41,14 @@ void OutputStream::flush() {
 }
 
 void OutputStream::move_window(std::uint64_t offset, bool backward) {
-  // The window's bytes, which stay readable until the next call on the file
-  // when flush() hands them over, and until the end here when it grows.
-  const char* const old = buf_.get();
   flush();
   file_len_ = file_len();
-  std::unique_ptr<char[]> smaller;
   // A small page stays in the small window, whose memory is all it touches;
   // a larger one gets the full window, which moves less often.
   if (!backward && cap_ < full_ && offset >= SMALL_PAGE) {
-    smaller = std::exchange(buf_, fresh_buffer(full_));
+    std::unique_ptr<char[]> larger = fresh_buffer(full_);
+    std::memcpy(larger.get(), buf_.get(), len_);
+    buf_ = std::move(larger);
     cap_ = full_;
   }
   const std::uint64_t cap = cap_;
@@ -71,7 +70,7 @@ void OutputStream::move_window(std::uint64_t offset, bool backward) {
   std::uint64_t old_lo = base_, old_hi = base_ + len_;
   std::uint64_t keep_lo = std::max(base, old_lo), keep_hi = std::min(end, old_hi);
   if (keep_lo < keep_hi) {
-    std::memmove(buf_.get() + (keep_lo - base), old + (keep_lo - old_lo),
+    std::memmove(buf_.get() + (keep_lo - base), buf_.get() + (keep_lo - old_lo),
                  static_cast<std::size_t>(keep_hi - keep_lo));
   } else {
     keep_lo = keep_hi = end;

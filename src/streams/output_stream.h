@@ -175,10 +175,10 @@ class OutputStream {
   std::uint64_t file_len() const { return file_len_ > base_ + len_ ? file_len_ : base_ + len_; }
   int get();
   char byte_at(std::uint64_t offset);
-  // Every access to the file goes through these two: flush() writes the
-  // window's unwritten bytes; read_at() is false on a failure or once the
-  // file is closed.
   void flush();
+  // Every access to the file goes through these two; false on a failure or
+  // once the file is closed.
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset);
   bool read_at(char* data, std::size_t n, std::uint64_t offset);
   // Moves the window so that it holds `offset`; `backward` places the offset
   // near the window's end, for walks towards the start of the file.

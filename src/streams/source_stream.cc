@@ -233,6 +233,10 @@ std::string_view SourceStream::buffered_slow() {
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
   std::unique_ptr<SourceFile> file = open_source_file(name);
   if (!file) return nullptr;
+  // A file read ahead gets buffers of READ_AHEAD_BUFFER instead of the
+  // default: each read through the ring costs a round trip to the other
+  // core, and those buffers are filled there, not in this core's cache.
+  if (file->reads_ahead() && buffer_size == DEFAULT_SOURCE_BUFFER) buffer_size = READ_AHEAD_BUFFER;
   return std::make_unique<SourceStream>(std::move(file), buffer_size);
 }
 

@@ -20,6 +20,8 @@ inline constexpr int END_OF_INPUT = -1;
 
 // Small enough to stay in the processor's cache as it is read into again.
 inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 64 * 1024;
+// The buffers of an export read ahead on another core (open_source()).
+inline constexpr std::size_t READ_AHEAD_BUFFER = 256 * 1024;
 
 // How much of the text the stream reads ahead before anything is converted,
 // so that the page's head can depend on what the export holds.
@@ -92,10 +94,6 @@ class SourceStream {
     return buffered_slow();
   }
   void skip(std::size_t n) { pos_ += n; }
-
-  // The export's size where the file tells it, -1 where it does not (a
-  // pipe): only a hint.
-  std::int64_t size_hint() const { return file_->size(); }
 
   // Whether `name` is this very file, through links or another spelling of
   // the path.

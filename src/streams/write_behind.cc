@@ -6,7 +6,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 #include "streams/abandon.h"
 #include "streams/fresh_memory.h"
@@ -16,17 +15,16 @@ namespace quillantrex {
 
 namespace {
 
-// Writes in flight at once, and the most a copied one carries. The output
-// stream hands over a window of DEFAULT_OUTPUT_BUFFER at a time. One write
-// in flight while the next is filled keeps the kernel's worker busy; four
+// Writes in flight at once, and the most each carries. The output stream
+// flushes a little less than DEFAULT_OUTPUT_BUFFER at a time. One write
+// copied while the next is filled keeps the kernel's worker busy; four
 // measured no faster and cost twice the memory.
 constexpr std::size_t WRITE_BEHIND_SLOTS = 2;
 constexpr std::size_t WRITE_BEHIND_BYTES = 256 * 1024;
 
-// The page written behind the conversion: each write, in the buffer handed
-// over with it or copied into one of its own, is queued to the kernel's
-// worker threads, which copy it into the file on another core while the
-// conversion goes on. The program itself
+// The page written behind the conversion: each write is copied into a buffer
+// of its own and queued to the kernel's worker threads, which copy it into
+// the file on another core while the conversion goes on. The program itself
 // stays one thread. A write over bytes still in flight, and any read, first
 // waits for what is in flight, so the file always ends as plain writes in
 // the same order would leave it.
@@ -51,36 +49,21 @@ class WriteBehind final : public PageFile {
       return !failed_;
     }
     while (n > 0 && !failed_) {
-      Slot* slot = slot_for(offset, n);
+      if (overlaps_flight(offset, n) && !finish()) break;
+      Slot* slot = free_slot();
       if (slot == nullptr) break;
       // Left uninitialised: it is written over at once.
-      if (slot->capacity < WRITE_BEHIND_BYTES) {
-        slot->bytes = fresh_buffer(WRITE_BEHIND_BYTES);
-        slot->capacity = WRITE_BEHIND_BYTES;
-      }
-      const std::size_t k = std::min(n, slot->capacity);
+      if (!slot->bytes) slot->bytes = fresh_buffer(WRITE_BEHIND_BYTES);
+      const std::size_t k = std::min(n, WRITE_BEHIND_BYTES);
       std::memcpy(slot->bytes.get(), data, k);
-      start(*slot, slot->bytes.get(), k, offset);
+      slot->size = k;
+      slot->done = 0;
+      slot->offset = offset;
+      submit(*slot);
       data += k;
       n -= k;
       offset += k;
     }
-    return !failed_;
-  }
-
-  // The buffer goes into a slot as it is, and the slot's own buffer, or a
-  // new one, goes back to the caller: no copy.
-  bool write_handing_over(std::unique_ptr<char[]>& buffer, std::size_t size, std::size_t from,
-                          std::size_t n, std::uint64_t offset) override {
-    if (!page_) return false;
-    if (offset + n <= plain_until_ || !behind()) return write_at(buffer.get() + from, n, offset);
-    Slot* slot = failed_ ? nullptr : slot_for(offset, n);
-    if (slot == nullptr) return false;
-    std::unique_ptr<char[]> free = std::move(slot->bytes);
-    if (slot->capacity != size) free = fresh_buffer(size);
-    slot->bytes = std::exchange(buffer, std::move(free));
-    slot->capacity = size;
-    start(*slot, slot->bytes.get() + from, n, offset);
     return !failed_;
   }
 
@@ -105,28 +88,11 @@ class WriteBehind final : public PageFile {
  private:
   struct Slot {
     std::unique_ptr<char[]> bytes;
-    std::size_t capacity = 0;    // of bytes
-    const char* data = nullptr;  // the write's first byte, in bytes
     std::size_t size = 0;
     std::size_t done = 0;
     std::uint64_t offset = 0;
     bool busy = false;
   };
-
-  // A free slot for a write of n bytes at `offset`, once no write in
-  // flight overlaps it; null on a failure.
-  Slot* slot_for(std::uint64_t offset, std::size_t n) {
-    if (overlaps_flight(offset, n) && !finish()) return nullptr;
-    return free_slot();
-  }
-
-  void start(Slot& s, const char* data, std::size_t n, std::uint64_t offset) {
-    s.data = data;
-    s.size = n;
-    s.done = 0;
-    s.offset = offset;
-    submit(s);
-  }
 
   // Waits for every write and lets the ring go; false if any write failed.
   // A write that could not be waited for keeps its buffer to the process's
@@ -176,8 +142,8 @@ class WriteBehind final : public PageFile {
   void submit(Slot& s) {
     io_uring_sqe* sqe = ring_->get_sqe();
     if (sqe != nullptr) {
-      ::io_uring_prep_write(sqe, fd_, s.data + s.done, static_cast<unsigned>(s.size - s.done),
-                            s.offset + s.done);
+      ::io_uring_prep_write(sqe, fd_, s.bytes.get() + s.done,
+                            static_cast<unsigned>(s.size - s.done), s.offset + s.done);
       // Straight to a worker: done inline, the copy would hold up the
       // conversion just as a plain write does.
       ::io_uring_sqe_set_flags(sqe, IOSQE_ASYNC);
@@ -187,7 +153,8 @@ class WriteBehind final : public PageFile {
         return;
       }
     }
-    if (!page_->write_at(s.data + s.done, s.size - s.done, s.offset + s.done)) failed_ = true;
+    if (!page_->write_at(s.bytes.get() + s.done, s.size - s.done, s.offset + s.done))
+      failed_ = true;
   }
 
   // Takes one completion. A short write queues its rest again. Once waiting
@@ -229,7 +196,7 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), SMALL_PAGE);
+  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), WRITE_BEHIND_FROM);
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
