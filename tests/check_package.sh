@@ -1,19 +1,23 @@
 #!/bin/sh
 # Builds the Debian package from the build folder, looks inside it and has
 # lintian check it: no error and no warning (without lintian this is skipped,
-# except in CI, where it fails). With --install, and only in CI (CI=true) as
-# root, it instead installs the package with dpkg, converts the example with
-# the installed command, compares the page with the one the freshly built
-# tool makes, and removes the package.
+# except in CI, where it fails). With --hardening, it instead has
+# hardening-check look at the packaged program (skipped without it, except
+# in CI). With --install, and only in CI (CI=true) as root, it instead
+# installs the package with dpkg, converts the example with the installed
+# command, compares the page with the one the freshly built tool makes, and
+# removes the package.
 #
-# Usage: check_package.sh [--install] CPACK BUILD_DIR BUILT_TOOL EXAMPLE
+# Usage: check_package.sh [--install|--hardening] CPACK BUILD_DIR BUILT_TOOL EXAMPLE
 # Exit status 77 means skipped (the reason is printed).
 set -eu
-install=no
-if [ "$1" = --install ]; then
-  install=yes
-  shift
-fi
+mode=lintian
+case $1 in
+  --install | --hardening)
+    mode=${1#--}
+    shift
+    ;;
+esac
 cpack=$1 build=$2 built_tool=$3 example=$4
 
 skip() {
@@ -61,14 +65,52 @@ version=$(dpkg-deb -f "$deb" Version)
 head -n 1 "$work/changelog" | grep -q "^quillantrex ($version) " ||
   fail "packaging/debian/changelog has no entry for $version on top"
 
-if [ $install = no ]; then
-  if ! command -v lintian >/dev/null 2>&1; then
-    [ "${CI:-}" = true ] && fail "lintian not found (Debian: lintian)"
-    skip "lintian not found (Debian: lintian)"
+# needs COMMAND PACKAGE: skips without COMMAND, or fails in CI.
+needs() {
+  command -v "$1" >/dev/null 2>&1 && return
+  [ "${CI:-}" = true ] && fail "$1 not found (Debian: $2)"
+  skip "$1 not found (Debian: $2)"
+}
+
+if [ "$mode" = hardening ]; then
+  needs hardening-check devscripts
+  dpkg-deb -x "$deb" "$work/root"
+  program=$work/root/usr/bin/quillantrex
+  # hardening-check sees stack clash protection only in functions whose
+  # frames need probing, and this program has none: the flag is sought in
+  # the switches the compiler recorded, where the build kept them.
+  if readelf --debug-dump=info "$built_tool" 2>/dev/null | grep 'DW_AT_producer' |
+    grep -v -e -fstack-clash-protection | grep -q 'GNU C++'; then
+    fail "parts of $built_tool were compiled without -fstack-clash-protection"
   fi
-  # Informational tags are shown but allowed.
-  lintian --fail-on error,warning --display-info "$deb" ||
+  # On x86, control-flow protection is marked in the program for shadow
+  # stacks (CMakeLists.txt), and for indirect branch tracking only where
+  # the C library's start files carry that mark too: Debian 12's do not.
+  options=
+  case $(dpkg-deb -f "$deb" Architecture) in
+    amd64 | i386)
+      readelf -n "$program" | grep 'x86 feature:.*SHSTK' ||
+        fail "the program is not marked for shadow stacks"
+      readelf -n "$program" | grep -q 'x86 feature: IBT' || options=--nocfprotection
+      ;;
+    *) options=--nocfprotection ;;
+  esac
+  hardening-check $options "$program" || fail "hardening-check finds protection missing"
+  echo "hardening-check: every protection it can see is there"
+  exit 0
+fi
+
+if [ "$mode" = lintian ]; then
+  needs lintian lintian
+  # Informational tags are shown but allowed, except those that say the
+  # program lacks hardening or is stripped by half.
+  lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1 || {
+    cat "$work/lintian.log"
     fail "lintian reports errors or warnings"
+  }
+  cat "$work/lintian.log"
+  ! grep -E "hardening-|binary-has-unneeded-section" "$work/lintian.log" >/dev/null ||
+    fail "lintian finds the program not hardened or not stripped as Debian does"
   echo "lintian: no error, no warning"
   exit 0
 fi

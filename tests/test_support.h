@@ -4,6 +4,7 @@
 #define QUILLANTREX_TESTS_TEST_SUPPORT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -59,18 +60,32 @@ inline constexpr int DID_NOT_EXIT = -1000;
 
 struct RunResult {
   int status = DID_NOT_EXIT;  // exit status, if the process exited normally
+  int signal = 0;             // the signal that ended it, if one did (POSIX)
+  bool timed_out = false;     // killed for overrunning its time limit
   std::string console;        // line breaks as "\n"
 };
 
 // Which of its standard input and output the tool starts without.
 enum class Closed { kNone, kInput, kInputAndOutput };
 
+struct RunOptions {
+  Closed closed = Closed::kNone;
+  // A run that could run away is cut short rather than hang or fill the
+  // disk: the tool is killed after `seconds`, and no file it writes may grow
+  // past `file_size_limit` bytes (0: no limit; POSIX only).
+  int seconds = 60;
+  std::uint64_t file_size_limit = 0;
+  // The kernel's io_uring refused, as a container's seccomp profile refuses
+  // it, so that the tool reads and writes plainly (Linux only).
+  bool without_io_uring = false;
+};
+
 // Runs the built tool in `dir` with `args` and `input` on its standard input.
 // On Windows the console's line breaks must be CR LF, as a Windows program
 // writes them, and are returned as "\n". One implementation per system:
 // tool_process_posix.cc, _windows.cc.
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
-                           const std::string& input = "", Closed closed = Closed::kNone);
+                           const std::string& input = "", const RunOptions& options = {});
 
 }  // namespace quillantrex::testing
 

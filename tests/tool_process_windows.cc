@@ -44,7 +44,8 @@ std::string from_console(const std::string& console) {
 }  // namespace
 
 RunResult run_tool_process(const std::string& dir, const std::vector<std::string>& args,
-                           const std::string& input, Closed closed) {
+                           const std::string& input, const RunOptions& options) {
+  const Closed closed = options.closed;
   // Standard input is a pipe, as when a user pipes an export in.
   TempDir io;
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -79,9 +80,17 @@ RunResult run_tool_process(const std::string& dir, const std::vector<std::string
       done += n;
     }
     ::CloseHandle(feed_write);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    // The file-size limit and io_uring are POSIX's and Linux's; the time
+    // limit holds here too.
+    if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.seconds) * 1000) ==
+        WAIT_TIMEOUT) {
+      ::TerminateProcess(process.hProcess, 1);
+      ::WaitForSingleObject(process.hProcess, INFINITE);
+      result.timed_out = true;
+    }
     DWORD code;
-    if (::GetExitCodeProcess(process.hProcess, &code)) result.status = static_cast<int>(code);
+    if (!result.timed_out && ::GetExitCodeProcess(process.hProcess, &code))
+      result.status = static_cast<int>(code);
     ::CloseHandle(process.hProcess);
     ::CloseHandle(process.hThread);
   } else {

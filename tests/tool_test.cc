@@ -142,7 +142,7 @@ void run_cases(const std::vector<Case>& cases) {
     write_file(dir / "c.csv", kExport);
     write_file(dir / "carnet.htm", "old page");
     if (c.set_up) c.set_up(dir);
-    RunResult r = run_tool_process(dir.path(), c.args, c.input, c.closed);
+    RunResult r = run_tool_process(dir.path(), c.args, c.input, {.closed = c.closed});
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.console, c.console);
     EXPECT_EQ(read_file(dir / "c.csv"), kExport) << "the source was changed";

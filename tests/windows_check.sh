@@ -3,7 +3,9 @@
 # tests under Wine, then holds the program to the Linux build: the same page,
 # byte for byte, for the example and the fuzzer's seed exports, and a write
 # failure reported as one. Last, the program must need no DLL beyond the
-# system's, and the zip must hold it with its README, manual and licence.
+# system's and be hardened, and the zip must hold it with its README, manual
+# and licence, and be the same, byte for byte, when the program is built
+# again in another folder.
 #   windows_check.sh SOURCE_DIR WORK_DIR LINUX_TOOL
 # Without MinGW-w64 or Wine the check is skipped (77), except in CI
 # (CI=true), where it fails.
@@ -51,11 +53,29 @@ if x86_64-w64-mingw32-objdump -p "$exe" | grep -i "DLL Name" | grep -Ei "lib(std
   echo "quillantrex.exe needs MinGW's DLLs"
   status=1
 fi
+# Protected stack frames, and loaded at a random address, high-entropy
+# included, with its data not executable.
+x86_64-w64-mingw32-nm "$exe" | grep -q " __stack_chk_fail\$" ||
+  { echo "quillantrex.exe is built without the stack protector" && status=1; }
+for feature in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+  x86_64-w64-mingw32-objdump -p "$exe" | grep -q "^[[:space:]]*$feature\$" ||
+    { echo "quillantrex.exe lacks $feature" && status=1; }
+done
 (cd "$work/build" && cpack -G ZIP >/dev/null)
-contents=$(cmake -E tar tf "$work/build"/quillantrex-*-win64.zip)
+zip=$(echo "$work/build"/quillantrex-*-win64.zip)
+contents=$(cmake -E tar tf "$zip")
 for file in quillantrex.exe README.txt quillantrex-manual.txt LICENSE.txt; do
   echo "$contents" | grep -q "/$file\$" || { echo "the zip lacks $file" && status=1; }
 done
+# The program alone, without its tests, built again in a folder of another
+# name and at another time, and packed: the same zip.
+cmake --toolchain "$src/cmake/mingw-w64-x86_64.cmake" -S "$src" -B "$work/again" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLANTREX_SANITIZED=OFF -DQUILLANTREX_TESTS=OFF >/dev/null
+if (cd "$work/again" && cpack -G ZIP >"$work/again.log" 2>&1); then
+  sh "$src/tests/compare_packages.sh" "$zip" "$work/again/$(basename "$zip")" || status=1
+else
+  cat "$work/again.log" && echo "the second build's zip failed" && status=1
+fi
 
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 "$wineserver" -w 2>/dev/null || true
