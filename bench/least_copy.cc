@@ -1,8 +1,9 @@
-// The least any converter must do for one export: open it, create
+// The least any converter must do to write a page: open a file, create
 // carnet.htm, copy the bytes across through one 64 KiB buffer and say so on
-// one line. bench/run.sh times the tool against it.
+// one line. bench/run.sh gives it the page the tool made from an export, so
+// that it writes as many bytes as the tool, and times the tool against it.
 //
-//     least_copy EXPORT
+//     least_copy FILE
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -36,7 +37,7 @@ bool copy(int in, int out) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: least_copy EXPORT\n");
+    std::fprintf(stderr, "usage: least_copy FILE\n");
     return 2;
   }
   int in = open(argv[1], O_RDONLY);

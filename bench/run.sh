@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Times the tool with hyperfine on generated exports and prints each figure
 # beside its target:
-#  - everyday exports (examples/contacts.csv, 1 KB, and a 100 KB one): the
-#    tool against the least copy program, bench/least_copy.cc, which only
-#    copies the export into carnet.htm; and the page faults of both;
-#  - a realistic export (200 MB by default) held in the page cache: MB of
-#    export per second, the ratio to a `dd bs=128K` copy of the page the tool
-#    wrote, user and system time;
-#  - the peak resident memory for a 1 MB and the large export;
+#  - every size from 1 KB (examples/contacts.csv) to 200 MB: the tool against
+#    the least copy program, bench/least_copy.cc, copying the page the tool
+#    made into carnet.htm; the page faults of both up to 10 MB; and the curve
+#    of time per MB of export against size, drawn into docs/bench-curve.png;
+#  - for the largest export, MB of export per second, user and system time;
+#  - the peak resident memory for a 1 MB and the largest export;
 #  - instructions per byte and branch misses per 1,000 bytes;
 #  - for each hostile input, its time at 10 MB and 100 MB, the ratio of the
 #    two (about 10 when the cost is linear) and its peak memory.
@@ -16,10 +15,13 @@
 #
 # Usage: bench/run.sh [TOOL]
 #   TOOL defaults to build/release/quillantrex, built first with the release
-#   preset. Environment: RUNS (runs per large or hostile command, default 7),
-#   SIZE_MB (the realistic export, default 200), BENCH_DIR (scratch space,
-#   default /tmp; needs about 3 GB free), JSON_DIR (keeps hyperfine's JSON
-#   exports there). A quick run: RUNS=3 SIZE_MB=20 bench/run.sh
+#   preset. Environment: RUNS (runs per hostile command, default 7; exports
+#   past 10 MB get 2 * RUNS + 1), SIZE_MB (the largest export, default 200),
+#   BENCH_DIR (scratch space, default /tmp; needs about 3 GB free), JSON_DIR
+#   (keeps hyperfine's JSON exports and the curve's figures, curve.tsv,
+#   there), CURVE (where the curve goes, default docs/bench-curve.png),
+#   CURVE_BEFORE (an earlier curve.tsv, drawn dashed beside it).
+#   A quick run: RUNS=3 SIZE_MB=20 bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -120,66 +122,98 @@ echo "tool: $tool"
 echo "machine: $(nproc) cores, $(uname -r), $(hyperfine --version)"
 echo
 
-# --- Everyday exports ------------------------------------------------------------
-cp "$root/examples/contacts.csv" 1k.csv
-python3 "$root/bench/gen_export.py" 100000 >100k.csv
-
-echo "everyday exports: the tool against the least copy program, ms as mean / median"
-echo "(hyperfine, at least 100 runs each)"
-printf '  %-7s %17s %17s %7s  %s\n' export quillantrex "least copy" ratio target
-for size in 1k 100k; do
-  bench "everyday-$size" --warmup 20 --min-runs 100 --prepare 'rm -f carnet.htm' \
-    "$tool_cmd $size.csv" "$least_cmd $size.csv"
-  read -r tool_mean least_mean < <(stat_of "everyday-$size" mean)
-  read -r tool_median least_median < <(stat_of "everyday-$size" median)
-  ratio=$(awk -v a="$tool_median" -v b="$least_median" 'BEGIN { printf "%.2f", a / b }')
-  awk -v s="${size%k} KB" -v tm="$tool_mean" -v td="$tool_median" -v lm="$least_mean" \
-    -v ld="$least_median" -v r="$ratio" -v ok="$(verdict "$ratio" 1.3)" \
-    -v noisy="$(noisy "everyday-$size")" 'BEGIN {
-    printf "  %-7s %7.3f / %7.3f %7.3f / %7.3f %6.2fx  at most 1.3x: %s%s\n",
-      s, 1000 * tm, 1000 * td, 1000 * lm, 1000 * ld, r, ok, noisy }'
+# --- Every size: the tool against a copy of its page ----------------------------
+# Each export is converted once to make its page; least_copy then copies that
+# page into carnet.htm: the bytes the tool must write, read from a file as
+# large as them. Sizes in KB: the 1 KB export is examples/contacts.csv, the
+# last one SIZE_MB.
+sizes_kb=()
+for kb in 1 100 400 1000 3000 10000 50000; do
+  if [ "$kb" -lt $((size_mb * 1000)) ]; then sizes_kb+=("$kb"); fi
 done
+sizes_kb+=($((size_mb * 1000)))
 
-if [ -n "$perf" ]; then
-  echo "page faults ($perf stat -e page-faults, median of 5 runs)"
-  printf '  %-7s %11s %11s %11s  %s\n' export quillantrex "least copy" difference target
-  for size in 1k 100k; do
-    tool_faults=$(faults "$tool" "$size.csv")
-    least_faults=$(faults ./least_copy "$size.csv")
+make_export() {  # kb file
+  if [ "$1" -eq 1 ]; then
+    cp "$root/examples/contacts.csv" "$2"
+  else
+    python3 "$root/bench/gen_export.py" $(($1 * 1000)) >"$2"
+  fi
+}
+size_name() {  # kb
+  if [ "$1" -lt 1000 ]; then echo "$1 KB"; else echo "$(($1 / 1000)) MB"; fi
+}
+
+echo "every size: the tool against the least copy program copying the page the tool made"
+echo "(hyperfine medians: at least 100 runs up to 1 MB, 40 up to 10 MB, $((2 * runs + 1)) beyond;"
+echo " page faults up to 10 MB, median of 5 runs)"
+printf '  %-17s %12s %12s %6s  %-6s %6s %6s %6s  %s\n' "export (rows)" quillantrex "least copy" \
+  ratio "<=1.3x" faults copy extra "<=+40"
+: >curve.tsv
+for kb in "${sizes_kb[@]}"; do
+  make_export "$kb" export.csv
+  cat export.csv >/dev/null  # into the page cache
+  rm -f carnet.htm
+  "$tool" export.csv >/dev/null
+  mv carnet.htm page.htm
+  rows=$(grep -o '<tr' page.htm | wc -l)
+  if [ "$kb" -le 1000 ]; then
+    how=(--warmup 20 --min-runs 100)
+  elif [ "$kb" -le 10000 ]; then
+    how=(--warmup 5 --min-runs 40)
+  else
+    how=(--warmup 1 --runs $((2 * runs + 1)))
+  fi
+  name="size-$kb"
+  bench "$name" "${how[@]}" --prepare 'rm -f carnet.htm' \
+    "$tool_cmd export.csv" "$least_cmd page.htm"
+  read -r tool_median least_median < <(stat_of "$name" median)
+  ratio=$(awk -v a="$tool_median" -v b="$least_median" 'BEGIN { printf "%.2f", a / b }')
+  printf '%d\t%s\t%s\n' $((kb * 1000)) "$tool_median" "$least_median" >>curve.tsv
+  fault_columns=
+  if [ -n "$perf" ] && [ "$kb" -le 10000 ]; then
+    tool_faults=$(faults "$tool" export.csv)
+    least_faults=$(faults ./least_copy page.htm)
     extra=$((tool_faults - least_faults))
-    printf '  %-7s %11d %11d %+11d  at most +40: %s\n' "${size%k} KB" "$tool_faults" \
-      "$least_faults" "$extra" "$(verdict "$extra" 40)"
-  done
-else
-  echo "page faults: skipped, perf is missing or cannot count them (apt-get install linux-perf)"
+    fault_columns=$(printf '%6d %6d %+6d  %s' "$tool_faults" "$least_faults" "$extra" \
+      "$(verdict "$extra" 40)")
+  fi
+  awk -v s="$(size_name "$kb") ($rows)" -v t="$tool_median" -v l="$least_median" -v r="$ratio" \
+    -v ok="$(verdict "$ratio" 1.3)" -v f="$fault_columns" -v noisy="$(noisy "$name")" 'BEGIN {
+    printf "  %-17s %9.3f ms %9.3f ms %5.2fx  %-6s %s%s\n", s, 1000 * t, 1000 * l, r, ok, f, noisy }'
+  if [ "$kb" -eq 1000 ]; then cp export.csv small.csv; fi
+  rm -f carnet.htm page.htm
+done
+mv export.csv big.csv
+if [ -n "${JSON_DIR:-}" ]; then cp curve.tsv "$JSON_DIR/"; fi
+if [ -z "$perf" ]; then
+  echo "  page faults: skipped, perf is missing or cannot count them (apt-get install linux-perf)"
 fi
-rm -f 1k.csv 100k.csv carnet.htm
-echo
 
-# --- Realistic export --------------------------------------------------------
-python3 "$root/bench/gen_export.py" $((size_mb * 1000000)) >big.csv
-python3 "$root/bench/gen_export.py" 1000000 >small.csv
-cat big.csv >/dev/null  # into the page cache
-"$tool" big.csv >/dev/null  # a page for dd to copy
-page_mb=$(stat -c %s carnet.htm | awk '{ printf "%.0f", $1 / 1e6 }')
+# The curve: time per MB of export against its size, drawn with matplotlib
+# (Debian's python3 may have it where another python3 comes first).
+curve=${CURVE:-$root/docs/bench-curve.png}
+plotter=
+for candidate in python3 /usr/bin/python3; do
+  if "$candidate" -c 'import matplotlib' 2>/dev/null; then
+    plotter=$candidate
+    break
+  fi
+done
+if [ -n "$plotter" ]; then
+  "$plotter" "$root/bench/plot_curve.py" curve.tsv "$curve" ${CURVE_BEFORE:+"$CURVE_BEFORE"}
+  echo "  curve: $curve"
+else
+  echo "  curve: skipped, matplotlib is missing (apt-get install python3-matplotlib)"
+fi
 
-# dd copies the page the tool wrote: a user-space read and write of the
-# bytes the tool must write. Each run writes a new file.
-bench realistic --warmup 1 --runs "$runs" \
-  --prepare 'rm -f carnet.htm' --prepare 'rm -f copy.htm' \
-  "$tool_cmd big.csv" "dd if=carnet.htm of=copy.htm bs=128K status=none"
-rm -f copy.htm
-read -r t d < <(stat_of realistic median)
-read -r user _ < <(stat_of realistic user)
-read -r system _ < <(stat_of realistic system)
-echo "realistic export: $size_mb MB -> page of $page_mb MB, median of $runs runs"
-awk -v t="$t" -v d="$d" -v mb="$size_mb" -v u="$user" -v s="$system" \
-  -v ok="$(verdict "$(awk -v t="$t" -v d="$d" 'BEGIN { print t / d }')" 1.5)" \
-  -v noisy="$(noisy realistic)" 'BEGIN {
-  printf "  quillantrex   %.3f s  %.0f MB/s of export\n", t, mb / t
-  printf "  dd bs=128K    %.3f s  (copy of the page)\n", d
-  printf "  ratio         %.2fx the copy  at most 1.5x: %s%s\n", t / d, ok, noisy
-  printf "  CPU time      user %.3f s, system %.3f s (means)\n", u, s }'
+# The largest export in more detail, from the same runs.
+read -r t _ < <(stat_of "size-${sizes_kb[-1]}" median)
+read -r user _ < <(stat_of "size-${sizes_kb[-1]}" user)
+read -r system _ < <(stat_of "size-${sizes_kb[-1]}" system)
+awk -v t="$t" -v mb="$size_mb" -v u="$user" -v s="$system" 'BEGIN {
+  printf "%d MB export: %.0f MB/s of export, CPU time user %.3f s, system %.3f s (means)\n",
+    mb, mb / t, u, s }'
 
 small=$(peak_kib small.csv)
 big=$(peak_kib big.csv)

@@ -2,6 +2,7 @@
 // back, across buffer edges.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "streams/write_behind.h"
@@ -106,6 +107,37 @@ TEST(SourceStream, RewindOnAPipeAfterTheFirstLine) {
   ASSERT_TRUE(s->read_line(line, sizeof line));
   ASSERT_TRUE(s->rewind());
   EXPECT_EQ(read_all(*s), (std::vector<int>{'h', 'e', 'a', 'd', '\n', 'b', 'o', 'd', 'y'}));
+}
+#endif
+
+#ifdef F_SETPIPE_SZ
+// A pipe longer than the read-ahead: its one buffer grows from a first guess
+// and is then read into again and again, and every character comes through
+// once, CR LF pairs split by a refill included. The pipe is made large
+// enough to hold it all, so that nothing waits on a writer.
+TEST(SourceStream, PipeLongerThanTheReadAheadReadWhole) {
+  std::string text;
+  std::vector<int> expected;
+  for (int i = 0; text.size() < 5 * SOURCE_READ_AHEAD; ++i) {
+    const std::string line = "line " + std::to_string(i);
+    text += line + "\r\n";
+    expected.insert(expected.end(), line.begin(), line.end());
+    expected.push_back('\n');
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  if (::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20) < static_cast<int>(text.size())) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    GTEST_SKIP() << "no pipe of 1 MiB here";
+  }
+  ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fds[1]);
+  auto s = open_source("/dev/fd/" + std::to_string(fds[0]), 1000);
+  ::close(fds[0]);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(read_all(*s), expected);
+  EXPECT_FALSE(s->failed());
 }
 #endif
 

@@ -39,6 +39,9 @@ class SourceFile {
   // for: the kernel may then still write into its buffer, which must never
   // be freed or reused.
   virtual bool settle() { return true; }
+  // Whether prefetch() starts reads on another core: the stream then reads
+  // into a second buffer while it serves the first.
+  virtual bool reads_ahead() const { return false; }
   // Makes the first byte the next to read again: nothing to do for a file
   // read at offsets. False where the file cannot go back (a pipe).
   virtual bool rewind() = 0;
@@ -72,9 +75,16 @@ class PageFile {
 };
 
 // The most a page may hold to count as small: an everyday export's page,
-// which the output stream holds in a smaller window and writes plainly,
-// without setting up the kernel's help.
+// which the output stream holds in a smaller window.
 inline constexpr std::uint64_t SMALL_PAGE = 1 << 20;
+
+// Where the kernel's help on another core starts to pay (HACKING.md has the
+// measurements): the smallest export it reads ahead, and the page offset
+// past which it writes the page behind, about where the page of such an
+// export ends. Below them, setting the rings up and the round trips to the
+// other core cost more than the copies that core takes over.
+inline constexpr std::int64_t KERNEL_HELP_FROM = std::int64_t{128} << 20;
+inline constexpr std::uint64_t WRITE_BEHIND_FROM = std::uint64_t{256} << 20;
 
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.
@@ -89,10 +99,12 @@ enum class PageWrites { plain, behind };
 std::unique_ptr<PageFile> create_page_file(const std::string& name,
                                            PageWrites writes = PageWrites::behind);
 
-// Files in memory. The source reads `bytes`, which must outlive it. The page
+// Files in memory. The source reads `bytes`, which must outlive it; with
+// `reads_ahead` it says it reads ahead, so that the stream switches between
+// two buffers as it does over a file read on another core. The page
 // is `page` itself, which must outlive it; writes that would make it longer
 // than `limit` fail, as on a full disk.
-std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes);
+std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes, bool reads_ahead = false);
 std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limit = UINT64_MAX);
 
 }  // namespace quillantrex

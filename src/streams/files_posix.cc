@@ -167,9 +167,12 @@ std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites w
   // place, which keeps its owner, mode and links.
   int fd = open_retrying(name.c_str(), O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
+  // A page that is empty already, as a new one is, is not truncated: ext4
+  // takes a file truncated to nothing for one being replaced, and writes all
+  // of it out when it is closed, in the closing call.
   struct stat st;
   if (!lock_alone(fd) || ::fstat(fd, &st) != 0 ||
-      (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
+      (S_ISREG(st.st_mode) && st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
     ::close(fd);
     return nullptr;
   }

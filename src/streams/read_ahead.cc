@@ -73,6 +73,7 @@ class ReadAhead final : public SourceFile {
   bool same_file_as(const std::string& name) const override { return source_->same_file_as(name); }
   std::int64_t size() const override { return source_->size(); }
   bool unchanged() const override { return source_->unchanged(); }
+  bool reads_ahead() const override { return true; }
 
  private:
   std::unique_ptr<SourceFile> source_;
@@ -94,7 +95,8 @@ std::unique_ptr<SourceFile> read_ahead(std::unique_ptr<SourceFile> source, int f
 }
 
 std::unique_ptr<SourceFile> read_source_ahead(std::unique_ptr<SourceFile> source, int fd) {
-  if (source->size() < 0) return source;  // not a regular file
+  // A small export, or one that is not a regular file, with no size (-1).
+  if (source->size() < KERNEL_HELP_FROM) return source;
   return read_ahead(std::move(source), fd, kernel_ring(2));
 }
 

@@ -12,9 +12,9 @@ namespace quillantrex {
 
 // `source`, whose descriptor is `fd`, wrapped so that a read it is told of
 // with prefetch() starts at once on the kernel's side; `source` itself where
-// the tool was built without liburing or the export is not a regular file,
-// which is one that tells no size().
-// Where the kernel refuses io_uring, reads stay plain.
+// the tool was built without liburing, the export is smaller than
+// KERNEL_HELP_FROM or it is not a regular file, which is one that tells no
+// size(). Where the kernel refuses io_uring, reads stay plain.
 std::unique_ptr<SourceFile> read_source_ahead(std::unique_ptr<SourceFile> source, int fd);
 
 }  // namespace quillantrex

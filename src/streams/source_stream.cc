@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "streams/abandon.h"
+#include "streams/fresh_memory.h"
 
 namespace quillantrex {
 
@@ -42,9 +43,10 @@ SourceStream::~SourceStream() {
   file_.reset();
 }
 
-// Makes the buffer `size` bytes large, keeping what it holds.
+// Makes the buffer `size` bytes large, keeping what it holds. Each size it
+// is given is one the file's bytes are about to fill.
 void SourceStream::reserve(std::size_t size) {
-  std::unique_ptr<char[]> larger(new char[size]);
+  std::unique_ptr<char[]> larger = fresh_buffer(size);
   if (len_ > 0) std::memcpy(larger.get(), buf_.get(), len_);
   buf_ = std::move(larger);
   cap_ = size;
@@ -82,26 +84,40 @@ void SourceStream::read_ahead() {
       std::string_view(buf_.get(), len_).starts_with(BYTE_ORDER_MARK) ? BYTE_ORDER_MARK.size() : 0;
   pos_ = lim_ = text_start_;
   // A longer file's next bytes are asked for now, to be read while the
-  // read-ahead is converted.
+  // read-ahead is converted, where the file reads ahead. Otherwise the one
+  // buffer is read into again and again, and stays in the processor's cache.
   if (!file_done_) {
     if (cap_ < full_) reserve(full_);
-    if (!spare_) spare_.reset(new char[full_]);
-    file_->prefetch(spare_.get() + HISTORY, step_, len_);
+    if (file_->reads_ahead()) {
+      if (!spare_) spare_ = fresh_buffer(full_);
+      file_->prefetch(spare_.get() + HISTORY, step_, len_);
+    }
   }
 }
 
-// Switches to the other buffer, which holds the file's next bytes after
-// len_, read there while this one was served; HISTORY bytes before pos_
-// come along. Then asks for the bytes after those in this one. False at the
-// end of the file or on a failure.
+// Reads the file's next bytes after len_, with HISTORY bytes before pos_
+// kept in front of them. With one buffer, those move to its start and the
+// bytes are read after them. With two, the stream switches to the other,
+// which holds the bytes, read there while this one was served, and asks for
+// the bytes after those in this one. False at the end of the file or on a
+// failure.
 bool SourceStream::read_more() {
-  const std::ptrdiff_t got = read_file(spare_.get() + HISTORY, step_);
+  // Every read here comes after at least a whole read-ahead, so HISTORY
+  // bytes are there to keep.
+  if (!spare_) {
+    std::memmove(buf_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
+    base_ += pos_ - HISTORY;
+    pos_ = lim_ = len_ = HISTORY;
+  }
+  const std::ptrdiff_t got = read_file((spare_ ? spare_ : buf_).get() + HISTORY, step_);
   if (got <= 0) {
     reached_end(got);
     return false;
   }
-  // Every switch comes after at least a whole read-ahead, so HISTORY bytes
-  // are there to take along.
+  if (!spare_) {
+    len_ += static_cast<std::size_t>(got);
+    return true;
+  }
   std::memcpy(spare_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
   base_ += pos_ - HISTORY;
   pos_ = lim_ = HISTORY;
@@ -217,6 +233,10 @@ std::string_view SourceStream::buffered_slow() {
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
   std::unique_ptr<SourceFile> file = open_source_file(name);
   if (!file) return nullptr;
+  // A file read ahead gets buffers of READ_AHEAD_BUFFER instead of the
+  // default: each read through the ring costs a round trip to the other
+  // core, and those buffers are filled there, not in this core's cache.
+  if (file->reads_ahead() && buffer_size == DEFAULT_SOURCE_BUFFER) buffer_size = READ_AHEAD_BUFFER;
   return std::make_unique<SourceStream>(std::move(file), buffer_size);
 }
 

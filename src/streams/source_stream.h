@@ -18,7 +18,10 @@ namespace quillantrex {
 // characters.
 inline constexpr int END_OF_INPUT = -1;
 
-inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 256 * 1024;
+// Small enough to stay in the processor's cache as it is read into again.
+inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 64 * 1024;
+// The buffers of an export read ahead on another core (open_source()).
+inline constexpr std::size_t READ_AHEAD_BUFFER = 256 * 1024;
 
 // How much of the text the stream reads ahead before anything is converted,
 // so that the page's head can depend on what the export holds.
@@ -116,15 +119,17 @@ class SourceStream {
   // costs a page fault per page a short export never reaches). Its first
   // fill is the read-ahead, the file's first bytes, which stay at its start
   // until the file has been read past them, so that rewind() after the
-  // first-line check only moves the position, on a pipe too. Past them, the
-  // stream switches between it and a spare, which is filled, on another
-  // core where the file can, while the other is served.
+  // first-line check only moves the position, on a pipe too. Past them, it
+  // is read into again; or, where the file reads ahead, the stream switches
+  // between it and a spare, which is filled on another core while the other
+  // is served.
   std::unique_ptr<SourceFile> file_;
   std::size_t step_;     // the most one fill serves: buffer_size
   std::size_t full_;     // the size the buffer grows to at most
   std::size_t cap_ = 0;  // its size now: it starts no larger than the file
   std::unique_ptr<char[]> buf_;
-  std::unique_ptr<char[]> spare_;  // full_ bytes, once the file is longer than the read-ahead
+  std::unique_ptr<char[]> spare_;  // full_ bytes, once a file that reads ahead is longer than
+                                   // the read-ahead
   std::size_t pos_ = 0;            // read position in buf_
   std::size_t lim_ = 0;            // end of the bytes served so far
   std::size_t len_ = 0;            // end of the bytes read from the file

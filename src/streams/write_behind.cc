@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "streams/abandon.h"
+#include "streams/fresh_memory.h"
 #include "streams/kernel_ring.h"
 
 namespace quillantrex {
@@ -52,7 +53,7 @@ class WriteBehind final : public PageFile {
       Slot* slot = free_slot();
       if (slot == nullptr) break;
       // Left uninitialised: it is written over at once.
-      if (!slot->bytes) slot->bytes.reset(new char[WRITE_BEHIND_BYTES]);
+      if (!slot->bytes) slot->bytes = fresh_buffer(WRITE_BEHIND_BYTES);
       const std::size_t k = std::min(n, WRITE_BEHIND_BYTES);
       std::memcpy(slot->bytes.get(), data, k);
       slot->size = k;
@@ -195,7 +196,7 @@ class WriteBehind final : public PageFile {
 std::unique_ptr<PageFile> write_page_behind(std::unique_ptr<PageFile> page, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return page;
-  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), SMALL_PAGE);
+  return write_behind(std::move(page), fd, kernel_ring(WRITE_BEHIND_SLOTS), WRITE_BEHIND_FROM);
 }
 
 std::unique_ptr<PageFile> write_behind(std::unique_ptr<PageFile> page, int fd,
