@@ -9,9 +9,17 @@
 
 namespace quillantrex {
 
+// Faults the whole pages of `data`, `size` bytes, in at once where the
+// system can; elsewhere nothing.
+void fault_in(char* data, std::size_t size);
+
 // `size` bytes, uninitialised; only for a buffer whose every page is
 // written soon, as the faulting in is wasted on pages never reached.
-std::unique_ptr<char[]> fresh_buffer(std::size_t size);
+inline std::unique_ptr<char[]> fresh_buffer(std::size_t size) {
+  std::unique_ptr<char[]> buffer(new char[size]);
+  fault_in(buffer.get(), size);
+  return buffer;
+}
 
 }  // namespace quillantrex
 

@@ -4,8 +4,6 @@
 
 namespace quillantrex {
 
-std::unique_ptr<char[]> fresh_buffer(std::size_t size) {
-  return std::unique_ptr<char[]>(new char[size]);
-}
+void fault_in(char*, std::size_t) {}
 
 }  // namespace quillantrex

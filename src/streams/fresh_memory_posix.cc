@@ -10,20 +10,21 @@
 
 namespace quillantrex {
 
-std::unique_ptr<char[]> fresh_buffer(std::size_t size) {
-  std::unique_ptr<char[]> buffer(new char[size]);
+void fault_in(char* data, std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
   // Only the whole pages inside the buffer: the allocator's neighbours
   // are none of its business.
   const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer.get());
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data);
   const std::uintptr_t first = (start + page - 1) & ~(page - 1);
   const std::uintptr_t last = (start + size) & ~(page - 1);
   if (last > first) {
     (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
   }
+#else
+  (void)data;
+  (void)size;
 #endif
-  return buffer;
 }
 
 }  // namespace quillantrex
