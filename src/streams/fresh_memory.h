@@ -5,6 +5,7 @@
 #define QUILLANTREX_STREAMS_FRESH_MEMORY_H_
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace quillantrex {
@@ -19,6 +20,17 @@ inline std::unique_ptr<char[]> fresh_buffer(std::size_t size) {
   std::unique_ptr<char[]> buffer(new char[size]);
   fault_in(buffer.get(), size);
   return buffer;
+}
+
+// A buffer of `size` bytes that starts with the `kept` bytes at `old`,
+// for growing one. Allocated in sight of the caller, so that the compiler
+// knows its size and checks the copy (_FORTIFY_SOURCE); the rest, which is
+// about to be written, is faulted in at once.
+inline std::unique_ptr<char[]> grown_buffer(const char* old, std::size_t kept, std::size_t size) {
+  std::unique_ptr<char[]> larger(new char[size]);
+  if (kept > 0) std::memcpy(larger.get(), old, kept);
+  fault_in(larger.get() + kept, size - kept);
+  return larger;
 }
 
 }  // namespace quillantrex

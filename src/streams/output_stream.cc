@@ -46,9 +46,7 @@ void OutputStream::move_window(std::uint64_t offset, bool backward) {
   // A small page stays in the small window, whose memory is all it touches;
   // a larger one gets the full window, which moves less often.
   if (!backward && cap_ < full_ && offset >= SMALL_PAGE) {
-    std::unique_ptr<char[]> larger = fresh_buffer(full_);
-    std::memcpy(larger.get(), buf_.get(), len_);
-    buf_ = std::move(larger);
+    buf_ = grown_buffer(buf_.get(), len_, full_);
     cap_ = full_;
   }
   const std::uint64_t cap = cap_;

@@ -46,13 +46,7 @@ SourceStream::~SourceStream() {
 // Makes the buffer `size` bytes large, keeping what it holds. Each size it
 // is given is one the file's bytes are about to fill.
 void SourceStream::reserve(std::size_t size) {
-  // Allocated here, where the compiler sees its size and checks the copy
-  // into it; what the copy does not write is faulted in at once.
-  std::unique_ptr<char[]> larger(new char[size]);
-  const std::size_t kept = std::min(len_, size);
-  if (kept > 0) std::memcpy(larger.get(), buf_.get(), kept);
-  fault_in(larger.get() + kept, size - kept);
-  buf_ = std::move(larger);
+  buf_ = grown_buffer(buf_.get(), std::min(len_, size), size);
   cap_ = size;
 }
 
