@@ -10,11 +10,11 @@
 #include <tuple>
 #include <vector>
 
-#include "streams/output_stream.h"
-#include "streams/source_stream.h"
 #include "convert/page_texts.h"
 #include "page_check.h"
 #include "reference_page.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 #include "test_support.h"
 
 namespace quillantrex::testing {
@@ -170,6 +170,15 @@ const std::vector<Case> kMailLinks = {
      "<a href=\"mailto:a@b\">a@b</a>"},
     {"at sign after a link's terminator", "a@b @c",
      "<a href=\"mailto:a@b\">a@b</a> <a href=\"mailto:@c\">@c</a>"},
+    // Padded, these put the "@" in the block after the one that holds the
+    // link's start, or the address's end.
+    {"name reaching back a block", "abcdefgh@x;",
+     "<a href=\"mailto:abcdefgh@x\">abcdefgh@x</a></td>\n<td>"},
+    {"quote a block back", "\"a\"bcdefgh@x;",
+     "<a href=\"mailto:abcdefgh@x\">abcdefgh@x</a></td>\n<td>"},
+    {"address reaching a block on", "a@" + std::string(70, 'b') + ";",
+     "<a href=\"mailto:a@" + std::string(70, 'b') + "\">a@" + std::string(70, 'b') +
+         "</a></td>\n<td>"},
     {"address longer than the buffers", "n;" + kLongAddress + "\nz",
      "n</td>\n<td><a href=\"mailto:" + kLongAddress + "\">" + kLongAddress +
          "</a><br></td>\n</tr>\n<tr>\n<td>z"},

@@ -55,6 +55,13 @@ struct BlockClasses {
   // (the address after it has its own quote rule) and Ctrl-Z (end of text).
   // Nothing at or after the first of these bits is meaningful.
   std::uint64_t leave;
+  // For an address met at an "@", but for spaces and ">", which are looked
+  // for only then (`block_bits_*`): what can stand just before the link's
+  // start or stops the walk back to it (";", LF and quote, and ">" and
+  // space), and what can end the address (";", LF, CR and Ctrl-Z, and
+  // space).
+  std::uint64_t link_stops;
+  std::uint64_t address_ends;
 };
 
 // The bytes of one kind in a block, one bit each.
@@ -81,6 +88,8 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
       .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
       .quoted = inside,
       .leave = (m.at & ~inside) | m.ctrl_z,
+      .link_stops = m.semicolon | m.lf | m.quote,
+      .address_ends = m.semicolon | m.lf | m.cr | m.ctrl_z,
   };
 }
 
@@ -97,16 +106,37 @@ inline std::uint64_t byte_bits(std::uint64_t word, char c) {
   return (((~nonzero & HIGH) >> 7) * 0x0102040810204080) >> 56;
 }
 
+// Byte k of the eight bytes at p, whatever the byte order, at bits 8k to
+// 8k + 7.
+inline std::uint64_t word_at(const char* p) {
+  std::uint64_t word = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[k])) << (8 * k);
+  }
+  return word;
+}
+
+// The spaces and ">" of a block, for an address met in it.
+struct LinkBytes {
+  std::uint64_t space, greater;
+};
+
+inline LinkBytes link_bytes_plain(const char* block) {
+  LinkBytes bits{};
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 8) {
+    const std::uint64_t word = word_at(block + part);
+    bits.space |= byte_bits(word, ' ') << part;
+    bits.greater |= byte_bits(word, '>') << part;
+  }
+  return bits;
+}
+
 // Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
 // for a CR LF split between two blocks; `quoted` as for classes_of().
 inline BlockClasses classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
   for (std::size_t part = 0; part < CLASS_BLOCK; part += 8) {
-    // Byte k of the word is block[part + k] whatever the byte order.
-    std::uint64_t word = 0;
-    for (std::size_t k = 0; k < 8; ++k) {
-      word |= static_cast<std::uint64_t>(static_cast<unsigned char>(block[part + k])) << (8 * k);
-    }
+    const std::uint64_t word = word_at(block + part);
     m.quote |= byte_bits(word, '"') << part;
     m.semicolon |= byte_bits(word, ';') << part;
     m.lf |= byte_bits(word, '\n') << part;
@@ -118,6 +148,20 @@ inline BlockClasses classify_block_plain(const char* block, char next, std::uint
 }
 
 #ifdef __SSE2__
+inline std::uint64_t sse2_bits(const char* p, char c) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+}
+
+inline LinkBytes link_bytes_sse2(const char* block) {
+  LinkBytes bits{};
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
+    bits.space |= sse2_bits(block + part, ' ') << part;
+    bits.greater |= sse2_bits(block + part, '>') << part;
+  }
+  return bits;
+}
+
 // The same, comparing sixteen bytes at once.
 inline BlockClasses classify_block_sse2(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
@@ -145,6 +189,12 @@ inline BlockClasses classify_block_sse2(const char* block, char next, std::uint6
   const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)));
   const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)));
   return low | static_cast<std::uint64_t>(high) << 32;
+}
+
+[[QUILLANTREX_AVX2_TARGET]] inline LinkBytes link_bytes_avx2(const char* block) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+  return LinkBytes{.space = avx2_bits(lo, hi, ' '), .greater = avx2_bits(lo, hi, '>')};
 }
 
 [[QUILLANTREX_AVX2_TARGET]] inline BlockClasses classify_block_avx2(const char* block, char next,

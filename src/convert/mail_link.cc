@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "streams/output_stream.h"
-#include "streams/source_stream.h"
 #include "convert/byte_scan.h"
 #include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
 
 namespace quillantrex {
 
@@ -66,41 +66,51 @@ constexpr Piece LINK_TAIL_HEAD_PIECE = piece(LINK_TAIL_HEAD);
 constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
 constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
 
-constexpr std::size_t SHORT_PREFIX = 64;
 // The prefix, shorter than SHORT_PREFIX, is copied as one gap.
 static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
 
-// The common case in one go, straight in the two buffers: the link's start
-// is in the output window, at most SHORT_PREFIX bytes back, with room for
-// the whole link after it, and the address ends, at a space, ";" or line
-// break, in the source buffer. Every copy is of a fixed size or in fixed
-// pieces. False, having changed nothing, in every other case.
-bool write_link_in_window(SourceStream& source, OutputStream& output, int& last) {
-  const OutputStream::EndWindow window = output.end_window(0);
-  if (window.at == nullptr) return false;
-  const std::size_t held = std::min(window.held, SHORT_PREFIX);
-  const std::size_t prefix =
-      held - LinkStops::span_through_last(std::string_view(window.at - held, held));
-  // With no stop that near, the link may start further back.
-  if (prefix == held) return false;
-  const std::string_view ahead = source.buffered();
-  const std::size_t rest = AddressEnds::span_until(ahead);
+// What ends the walk back through the export: what a link never reaches
+// back over in the page, a line break, which the page holds as a text that
+// ends in ">", and a quote, which the page does not hold at all.
+using ExportLinkStops = ByteSet<'>', ' ', ';', '\n', '"'>;
+
+}  // namespace
+
+std::size_t short_prefix_in_page(const char* at, std::size_t held) {
+  held = std::min(held, SHORT_PREFIX);
+  const std::size_t prefix = held - LinkStops::span_through_last(std::string_view(at - held, held));
+  return prefix < held ? prefix : NO_SHORT_PREFIX;
+}
+
+std::size_t short_prefix_in_export(const char* at_sign, std::size_t before) {
+  before = std::min(before, SHORT_PREFIX);
+  const std::size_t stop =
+      ExportLinkStops::span_through_last(std::string_view(at_sign - before, before));
+  // Past a quote, the page holds fewer bytes than the export.
+  if (stop == 0 || (at_sign - before)[stop - 1] == '"') return NO_SHORT_PREFIX;
+  return before - stop;
+}
+
+LinkInPlace link_in_place(char* at, std::size_t prefix, const char* prefix_bytes, std::size_t room,
+                          std::string_view ahead, std::size_t rest) {
+  const LinkInPlace refused{};
+  if (rest == ADDRESS_NOT_SEEN) rest = AddressEnds::span_until(ahead);
   // What the pieces read past the address, which covers the terminator and
   // the LF after a CR.
   static_assert(COPY_OVERREACH >= 2);
-  if (rest + COPY_OVERREACH >= ahead.size()) return false;
+  if (rest + COPY_OVERREACH >= ahead.size()) return refused;
   const char end = ahead[rest];
-  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return false;
+  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return refused;
 
   const std::size_t address = prefix + 1 + rest;
   const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
                            LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
   // Room for what the copies write past the link, and read past the prefix.
-  if (window.room + prefix < size + COPY_OVERREACH) return false;
+  if (room + prefix < size + COPY_OVERREACH) return refused;
 
-  char* const link = window.at - prefix;
+  char* const link = at - prefix;
   char first[SHORT_PREFIX + COPY_OVERREACH];
-  copy_gap(first, link, prefix);
+  copy_gap(first, prefix_bytes, prefix);
   char* o = put(link, LINK_START_PIECE);
   // The address twice, in the href and as the visible text.
   for (int copy = 0; copy < 2; ++copy) {
@@ -110,11 +120,28 @@ bool write_link_in_window(SourceStream& source, OutputStream& output, int& last)
     o = copy_pieces(o, ahead.data(), rest);
     o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);
   }
-  last = end == ' ' || end == ';' ? end : '\n';
+  const char last = end == ' ' || end == ';' ? end : '\n';
   if (last == '\n') o = put(o, CELL_LINE_BREAK_PIECE);
-  output.commit(link, o);
+  return LinkInPlace{link, o, rest, last};
+}
+
+namespace {
+
+// link_in_place() on the streams' buffers. False, having changed nothing,
+// where it refuses.
+bool write_link_in_window(SourceStream& source, OutputStream& output, int& last) {
+  const OutputStream::EndWindow window = output.end_window(0);
+  if (window.at == nullptr) return false;
+  const std::size_t prefix = short_prefix_in_page(window.at, window.held);
+  // With no stop that near, the link may start further back.
+  if (prefix == NO_SHORT_PREFIX) return false;
+  const LinkInPlace link =
+      link_in_place(window.at, prefix, window.at - prefix, window.room, source.buffered());
+  if (link.end == nullptr) return false;
+  output.commit(link.start, link.end);
+  last = link.last;
   // The scan reads the terminator again and writes what it stands for.
-  source.skip(rest);
+  source.skip(link.address_rest);
   return true;
 }
 

@@ -87,15 +87,54 @@ static_assert(CLASS_BLOCK == 2 * COPY_PIECE);
 constexpr std::size_t BLOCK_SLACK = CLASS_BLOCK;
 static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 
+// The address whose "@" is byte `end` of the block at `block`, classified as
+// `classes`, written as a link at the page's end `at`, with `held` bytes of
+// the page before it and `room` free after it, where link_in_place() can.
+// `ahead` holds the block and what follows, and its bytes before the block
+// are all in the page too. The link's start is found in the block's bits,
+// where it lies in the block: in the export, which the page holds as it is
+// back to the stop but for quotes, rather than in the page just written.
+template <LinkBytes (*LinkBytesOf)(const char*)>
+[[gnu::always_inline]] inline LinkInPlace link_from_block(const char* block, std::size_t end,
+                                                          const BlockClasses& classes,
+                                                          std::string_view ahead, char* at,
+                                                          std::size_t held, std::size_t room) {
+  const char* const at_sign = block + end;
+  const LinkBytes bytes = LinkBytesOf(block);
+  const std::uint64_t before_end = (std::uint64_t{1} << end) - 1;
+  std::size_t prefix = NO_SHORT_PREFIX;
+  if (const std::uint64_t before =
+          (classes.link_stops | bytes.space | bytes.greater) & before_end) {
+    const std::size_t stop = CLASS_BLOCK - 1 - static_cast<std::size_t>(std::countl_zero(before));
+    // Past a quote, the page holds fewer bytes than the export.
+    if (block[stop] != '"') prefix = end - 1 - stop;
+  } else {
+    prefix = short_prefix_in_export(at_sign, static_cast<std::size_t>(at_sign - ahead.data()));
+  }
+  const char* prefix_bytes = at_sign;
+  if (prefix == NO_SHORT_PREFIX) {
+    prefix = short_prefix_in_page(at, held);
+    if (prefix == NO_SHORT_PREFIX) return LinkInPlace{};
+    prefix_bytes = at;
+  }
+  prefix_bytes -= prefix;
+  const std::uint64_t after = (classes.address_ends | bytes.space) >> end >> 1;
+  const char* const address = at_sign + 1;
+  return link_in_place(
+      at, prefix, prefix_bytes, room,
+      std::string_view(address, static_cast<std::size_t>(ahead.data() + ahead.size() - address)),
+      after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : ADDRESS_NOT_SEEN);
+}
+
 // Converts as much of the buffered export as it can straight from the source
 // buffer into the page's window, a block at a time: the plain bytes between
 // two structure bytes go in one copy, and each structure byte is replaced
 // from the table, with no decision per byte. Copies overshoot; what lies
 // beyond the committed end is not part of the page. Leaves to the character
-// scan an "@" outside quotes, a Ctrl-Z, the last bytes of the source buffer
-// and whatever the window cannot hold.
+// scan a Ctrl-Z, an address it cannot link in place, the last bytes of the
+// source buffer and whatever the window cannot hold.
 template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
-          void (*CopyPiece)(char*, const char*)>
+          LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
   const std::string_view ahead = source.buffered();
@@ -106,6 +145,8 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   const char* p = ahead.data();
   const char* const in_last = p + ahead.size() - (CLASS_BLOCK + BLOCK_SLACK);
   char* o = window.at;
+  // A link rewrites the page before the window's end.
+  char* written_from = window.at;
   std::uint64_t quoted = in_quotes ? ~std::uint64_t{0} : 0;
   while (p <= in_last) {
     const std::uint64_t carried = quoted;
@@ -135,7 +176,21 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
     o += p + end - from;
     p += end;
     if (end < CLASS_BLOCK) {
-      // Stopped at an "@" outside quotes or a Ctrl-Z, in the state before it.
+      // Stopped at an "@" outside quotes or a Ctrl-Z. An address is written
+      // as a link right here when it can be, and the scan goes on at its
+      // terminator, outside quotes.
+      if (*p == '@') {
+        const LinkInPlace link = link_from_block<LinkBytesOf>(
+            p - end, end, classes, ahead, o, window.held + static_cast<std::size_t>(o - window.at),
+            window.room - static_cast<std::size_t>(o - window.at));
+        if (link.end != nullptr) {
+          written_from = std::min(written_from, link.start);
+          o = link.end;
+          p += 1 + link.address_rest;
+          quoted = 0;
+          continue;
+        }
+      }
       quoted = (classes.quoted >> end) & 1 ? ~std::uint64_t{0} : 0;
       break;
     }
@@ -144,26 +199,29 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   // Only a line break can have put an LF into the source just before p.
   if (p != ahead.data()) previous = p[-1] == '\n' ? '\n' : 0;
   source.skip(static_cast<std::size_t>(p - ahead.data()));
-  output.commit(window.at, o);
+  output.commit(written_from, o);
   return *p == '@' && !in_quotes;
 }
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<classify_block_plain, copy_piece>(source, output, in_quotes, previous);
+  return convert_blocks<classify_block_plain, link_bytes_plain, copy_piece>(source, output,
+                                                                            in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<classify_block_sse2, copy_piece>(source, output, in_quotes, previous);
+  return convert_blocks<classify_block_sse2, link_bytes_sse2, copy_piece>(source, output, in_quotes,
+                                                                          previous);
 }
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
 [[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
                                                      bool& in_quotes, int& previous) {
-  return convert_blocks<classify_block_avx2, copy_piece_avx2>(source, output, in_quotes, previous);
+  return convert_blocks<classify_block_avx2, link_bytes_avx2, copy_piece_avx2>(source, output,
+                                                                               in_quotes, previous);
 }
 #endif
 
