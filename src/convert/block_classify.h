@@ -13,12 +13,13 @@
 #include <immintrin.h>
 #endif
 // The AVX2 path is compiled on x86-64 by compilers that can target one
-// function at a newer processor and ask which processor runs the program.
+// function at a newer processor and ask the processor what it has.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUILLANTREX_AVX2_PATH 1
 // What the AVX2 path is compiled for, listed once: the attribute below and
-// the check that the processor has each. The bit instructions come with
-// AVX2 on every processor known, but a virtual machine may hide them.
+// the check that the processor has each (block_classify.cc). The bit
+// instructions come with AVX2 on every processor known, but a virtual
+// machine may hide them.
 #define QUILLANTREX_AVX2_FEATURES(FIRST, THEN) \
   FIRST(avx2) THEN(pclmul) THEN(popcnt) THEN(bmi) THEN(bmi2)
 #define QUILLANTREX_FEATURE_NAME(f) #f
