@@ -57,7 +57,7 @@ struct BlockClasses {
   // Nothing at or after the first of these bits is meaningful.
   std::uint64_t leave;
   // For an address met at an "@", but for spaces and ">", which are looked
-  // for only then (`block_bits_*`): what can stand just before the link's
+  // for only then (`link_bytes_*`): what can stand just before the link's
   // start or stops the walk back to it (";", LF and quote, and ">" and
   // space), and what can end the address (";", LF, CR and Ctrl-Z, and
   // space).
@@ -149,18 +149,9 @@ inline BlockClasses classify_block_plain(const char* block, char next, std::uint
 }
 
 #ifdef __SSE2__
-inline std::uint64_t sse2_bits(const char* p, char c) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// Bit i set where byte i of the sixteen in `v` is c.
+inline std::uint64_t sse2_bits(__m128i v, char c) {
   return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
-}
-
-inline LinkBytes link_bytes_sse2(const char* block) {
-  LinkBytes bits{};
-  for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
-    bits.space |= sse2_bits(block + part, ' ') << part;
-    bits.greater |= sse2_bits(block + part, '>') << part;
-  }
-  return bits;
 }
 
 // The same, comparing sixteen bytes at once.
@@ -168,17 +159,24 @@ inline BlockClasses classify_block_sse2(const char* block, char next, std::uint6
   ByteMasks m{};
   for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
-    auto bits = [v](char c) {
-      return static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
-    };
-    m.quote |= bits('"') << part;
-    m.semicolon |= bits(';') << part;
-    m.lf |= bits('\n') << part;
-    m.cr |= bits('\r') << part;
-    m.at |= bits('@') << part;
-    m.ctrl_z |= bits('\x1A') << part;
+    m.quote |= sse2_bits(v, '"') << part;
+    m.semicolon |= sse2_bits(v, ';') << part;
+    m.lf |= sse2_bits(v, '\n') << part;
+    m.cr |= sse2_bits(v, '\r') << part;
+    m.at |= sse2_bits(v, '@') << part;
+    m.ctrl_z |= sse2_bits(v, '\x1A') << part;
   }
   return classes_of(m, prefix_xor(m.quote), next, quoted);
+}
+
+inline LinkBytes link_bytes_sse2(const char* block) {
+  LinkBytes bits{};
+  for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
+    bits.space |= sse2_bits(v, ' ') << part;
+    bits.greater |= sse2_bits(v, '>') << part;
+  }
+  return bits;
 }
 #endif
 
