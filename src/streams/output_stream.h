@@ -176,6 +176,7 @@ class OutputStream {
   int get();
   char byte_at(std::uint64_t offset);
   void flush();
+  std::uint64_t flush_aligned(std::uint64_t offset);
   // Every access to the file goes through these two; false on a failure or
   // once the file is closed.
   bool write_at(const char* data, std::size_t n, std::uint64_t offset);
