@@ -219,9 +219,10 @@ INSTANTIATE_TEST_SUITE_P(Both, OutputStreamWrites,
                          ::testing::PrintToStringParamName());
 
 // Writing, stepping back past the part still in memory, reading back and
-// overwriting, with a window of a few bytes.
+// overwriting, with a window of a few bytes. From 8 bytes on, a window moved
+// forward keeps the bytes past its last aligned end, still to be written.
 TEST_P(OutputStreamWrites, StepBackReachesIntoTheFile) {
-  for (std::size_t window : {2u, 3u, 5u, 64u, 4096u}) {
+  for (std::size_t window : {2u, 3u, 5u, 8u, 13u, 64u, 4096u}) {
     SCOPED_TRACE(window);
     TempDir dir;
     auto out = create_output(dir / "p", window, GetParam());
@@ -256,7 +257,7 @@ TEST_P(OutputStreamWrites, StepBackCountsLineBreaksAsOneCharacter) {
 }
 
 TEST_P(OutputStreamWrites, CopyOverlappingRangesAcrossTheWindow) {
-  for (std::size_t window : {2u, 7u, 4096u}) {
+  for (std::size_t window : {2u, 7u, 8u, 12u, 4096u}) {
     SCOPED_TRACE(window);
     TempDir dir;
     auto out = create_output(dir / "p", window, GetParam());
