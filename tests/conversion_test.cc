@@ -42,6 +42,7 @@ struct Pass {
   std::size_t source_buffer = DEFAULT_SOURCE_BUFFER, output_buffer = DEFAULT_OUTPUT_BUFFER;
   BlockPath path = fastest_block_path();
   bool padded = false;
+  std::size_t pieces = PIECE_SIZE;
   friend void PrintTo(const Pass& pass, std::ostream* out) { *out << pass.name; }
 };
 
@@ -53,6 +54,10 @@ const std::vector<Pass> kPasses = {
     {.name = "plain_padded", .path = BlockPath::plain, .padded = true},
     {.name = "sse2_padded", .path = BlockPath::sse2, .padded = true},
     {.name = "avx2_padded", .path = BlockPath::avx2, .padded = true},
+    // On two cores, in pieces of a byte or a few: a line break ends most.
+    {.name = "pieces_1", .pieces = 1},
+    {.name = "pieces_3_buffers_3_7", .source_buffer = 3, .output_buffer = 7, .pieces = 3},
+    {.name = "pieces_8_padded", .padded = true, .pieces = 8},
 };
 const std::string kPadCell(2 * CLASS_BLOCK - 4, 'p');
 const std::string kFill(2 * CLASS_BLOCK, 'p');
@@ -75,7 +80,8 @@ class TableCase : public ::testing::TestWithParam<CasePass> {
       if (c.export_text.find('\x1A') == std::string::npos)
         body += (body.ends_with('\n') ? "<tr>\n<td> " : " ") + kFill;
     }
-    const std::string page = convert_bytes(text, pass.source_buffer, pass.output_buffer, pass.path);
+    const std::string page =
+        convert_bytes(text, pass.source_buffer, pass.output_buffer, pass.path, pass.pieces);
     EXPECT_EQ(table_body(page, c.utf8), body);
   }
 };

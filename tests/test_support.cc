@@ -70,11 +70,11 @@ std::string from_crlf(const std::string& page) {
 }
 
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer, BlockPath path) {
+                          std::size_t output_buffer, BlockPath path, std::size_t piece_size) {
   std::string page;
   SourceStream source(memory_source_file(export_text), source_buffer);
   OutputStream output(memory_page_file(page), output_buffer);
-  convert_table(source, output, path);
+  convert_table(source, output, path, piece_size);
   EXPECT_TRUE(output.close());
   return page;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/block_classify.h"
+#include "convert/piece_conversion.h"
 
 namespace quillantrex::testing {
 
@@ -40,9 +41,11 @@ struct Random {
 std::string from_crlf(const std::string& page);
 
 // Converts `export_text` through files in memory with the given stream
-// buffer sizes and block path and returns the page's bytes.
+// buffer sizes, block path and pieces for the second core, and returns the
+// page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer, BlockPath path = fastest_block_path());
+                          std::size_t output_buffer, BlockPath path = fastest_block_path(),
+                          std::size_t piece_size = PIECE_SIZE);
 
 // The table between FIRST_ROW_OPEN and the closing TABLE_CLOSE + PAGE_FOOT,
 // line breaks as "\n". Fails the test if the page around it is not exact,

@@ -13,6 +13,8 @@
 #include "convert/mail_link.h"
 #include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
+#include "convert/piece_conversion.h"
+#include "convert/row_conversion.h"
 #include "convert/text_encoding.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
@@ -266,31 +268,47 @@ std::string page_head(bool utf8) {
   return head;
 }
 
-void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
-  path = runnable_block_path(path);
+void write_table_start(SourceStream& source, OutputStream& output) {
   source.rewind();
   const bool utf8 = export_is_utf8(source.had_byte_order_mark(), source.start_of_text());
   output.write_text(page_head(utf8));
   output.write_text(TABLE_OPEN);
   output.write_text(FIRST_ROW_OPEN);
+}
 
-  // Characters the closing step writes over: END_FILLER, and the "<tr>\n<td>"
+void write_table_end(OutputStream& output, const RowState& state) {
+  // The closing step writes over END_FILLER, and over the "<tr>\n<td>"
   // before it when the export ended with a line break outside quotes. An
   // address that ends the export leaves nothing to write over.
-  int backstep = 0;
-  bool quoted = false;
-  int previous = 0;
+  if (!state.ended_in_address) {
+    output.write_char(END_FILLER);
+    const int backstep = !state.quoted && state.previous == '\n' ? CLOSE_BACKSTEP : 1;
+    output.step_back(static_cast<std::size_t>(backstep));
+  }
+  output.write_text(TABLE_CLOSE);
+  output.write_text(PAGE_FOOT);
+}
+
+void convert_rows(SourceStream& source, OutputStream& output, BlockPath path, RowState& state) {
+  path = runnable_block_path(path);
+  state.ended_in_address = false;
+  bool quoted = state.quoted;
+  int previous = state.previous;
   int last = 0;
   // Below, a quote writes nothing either way, and neither does the CR of a
   // CR LF, which read_char() takes with its LF.
   static_assert(STRUCTURE_TEXT<'"', false>.empty() && STRUCTURE_TEXT<'"', true>.empty() &&
                 STRUCTURE_TEXT<'\r', false>.empty() && STRUCTURE_TEXT<'\r', true>.empty());
-  while (last != END_OF_INPUT) {
+  for (;;) {
     if (convert_in_bulk(source, output, path, quoted, previous)) {
       // Straight to the link writer, as the character scan below would go.
       source.skip(1);
       last = '@';
       write_mail_link(source, output, last);
+      if (last == END_OF_INPUT) {
+        state.ended_in_address = true;
+        break;
+      }
       previous = last;
       continue;
     }
@@ -299,6 +317,7 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
       previous = 0;
     }
     last = source.read_char();
+    if (last == END_OF_INPUT) break;
     if (quoted) {
       switch (last) {
         case '"':
@@ -306,10 +325,6 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
           break;
         case '\n':
           output.write_stored(STRUCTURE_STORED<'\n', true>);
-          break;
-        case END_OF_INPUT:
-          output.write_char(END_FILLER);
-          backstep = 1;
           break;
         default:
           output.write_char(last);
@@ -328,20 +343,28 @@ void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
         case '@':
           write_mail_link(source, output, last);
           break;
-        case END_OF_INPUT:
-          output.write_char(END_FILLER);
-          backstep = previous == '\n' ? CLOSE_BACKSTEP : 1;
-          break;
         default:
           output.write_char(last);
+      }
+      // An address that ends the export ends the rows too.
+      if (last == END_OF_INPUT) {
+        state.ended_in_address = true;
+        break;
       }
     }
     previous = last;
   }
+  state.quoted = quoted;
+  state.previous = previous;
+}
 
-  output.step_back(static_cast<std::size_t>(backstep));
-  output.write_text(TABLE_CLOSE);
-  output.write_text(PAGE_FOOT);
+void convert_table(SourceStream& source, OutputStream& output, BlockPath path,
+                   std::size_t piece_size) {
+  write_table_start(source, output);
+  RowState state;
+  if (!convert_rows_in_pieces(source, output, path, piece_size, state))
+    convert_rows(source, output, path, state);
+  write_table_end(output, state);
 }
 
 }  // namespace quillantrex

@@ -1,0 +1,448 @@
+#include "convert/piece_conversion.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "convert/row_conversion.h"
+#include "streams/file_access.h"
+#include "streams/fresh_memory.h"
+#include "streams/output_stream.h"
+#include "streams/source_stream.h"
+
+namespace quillantrex {
+
+namespace {
+
+constexpr char CTRL_Z = '\x1A';
+constexpr char LF = '\n';
+// The first byte of a byte-order mark, which a stream skips at the start of
+// its file: no piece starts with it.
+constexpr char MARK_START = '\xEF';
+// A piece that reaches to the end of the text.
+constexpr std::uint64_t TEXT_END = UINT64_MAX;
+// Bytes read at a time while looking for the line break that ends a piece.
+constexpr std::size_t SEAM_SEARCH = 4096;
+// A piece's page is held in memory, up to this many pieces' worth, until
+// the pieces before it are placed in the page; one that outgrows it waits
+// for them and goes on straight into the file. An export's page is about
+// twice the export: the memory for three pieces is faulted in at once.
+constexpr std::size_t HELD_PIECES = 4;
+constexpr std::size_t HELD_AT_ONCE = 3;
+// Pieces a thread may have taken and not yet seen placed.
+constexpr std::size_t SLOTS_PER_THREAD = 2;
+constexpr std::size_t THREADS = 2;
+// How long a thread that must wait for the other first keeps asking. The
+// wait is seldom longer than a piece's conversion, and a virtual machine may
+// take milliseconds to wake a core that has gone to sleep.
+constexpr std::chrono::microseconds SPIN_FOR{3000};
+
+// What the pieces up to one left to the next.
+struct Done {
+  RowState state;
+  std::uint64_t page_end = 0;
+  bool text_ended = false;  // at a Ctrl-Z, the export's end or a failed read
+};
+
+// A piece taken by a thread, and the memory its page is held in.
+struct Slot {
+  std::uint64_t number = 0, begin = 0, end = 0;
+  bool busy = false;      // taken, not yet placed
+  bool finished = false;  // converted, waiting to be placed
+  // How the conversion from the assumed start ended.
+  RowState state;
+  std::uint64_t length = 0;
+  bool text_ended = false;
+  // Placed during the conversion, once its page outgrew the memory.
+  bool placed = false;
+  bool valid = false;
+  Done before;
+  // The page, until placed: memory of HELD_PIECES pieces.
+  char* held = nullptr;
+  std::size_t held_size = 0;
+  bool held_touched = false;
+};
+
+// How the pieces are converted.
+struct Settings {
+  BlockPath path;
+  std::size_t piece_size, source_buffer, output_buffer;
+  RowState first;  // where the rows stand at the first piece
+};
+
+class Pieces;
+void convert_piece(Pieces& pieces, Slot& slot, RowState& state);
+
+// What the threads share: the export and the page, each read or written by
+// one thread at a time, the order of the pieces, and the place of each in
+// the page once the pieces before it are placed.
+class Pieces {
+ public:
+  // `held` has room for every slot's page.
+  Pieces(const Settings& settings, SourceFile& source, std::uint64_t text_at, std::uint64_t size,
+         PageFile& page, std::uint64_t page_at, char* held)
+      : settings_(settings), source_(source), size_(size), page_(page), cursor_(text_at) {
+    last_.state = settings.first;
+    last_.page_end = page_at;
+    for (Slot& slot : slots_) {
+      slot.held = held;
+      held += held_capacity();
+    }
+  }
+
+  static std::size_t held_size(std::size_t piece_size) {
+    return THREADS * SLOTS_PER_THREAD * HELD_PIECES * piece_size;
+  }
+  std::size_t held_capacity() const { return HELD_PIECES * settings_.piece_size; }
+
+  const Settings& settings() const { return settings_; }
+  std::uint64_t size() const { return size_; }
+
+  // One of the thread's slots once it is free; null once the text is all
+  // given out. The slot then holds the next piece, in the export's order.
+  Slot* take(std::size_t thread) {
+    Slot* slot = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      for (;;) {
+        if (stopped_) return nullptr;
+        for (std::size_t i = 0; i < SLOTS_PER_THREAD && slot == nullptr; ++i) {
+          Slot& s = slots_[thread * SLOTS_PER_THREAD + i];
+          if (!s.busy) slot = &s;
+        }
+        if (slot != nullptr) break;
+        wait(lock);
+      }
+    }
+    const std::lock_guard<std::mutex> lock(take_mutex_);
+    if (cursor_ == TEXT_END || cursor_ >= size_) return nullptr;
+    const std::uint64_t begin = cursor_;
+    cursor_ = seam_after(begin + settings_.piece_size);
+    {
+      const std::lock_guard<std::mutex> slots(mutex_);
+      slot->number = next_++;
+      slot->busy = true;
+      slot->finished = false;
+    }
+    slot->begin = begin;
+    slot->end = cursor_;
+    slot->placed = slot->valid = false;
+    slot->held_size = 0;
+    if (!slot->held_touched) {
+      fault_in(slot->held, HELD_AT_ONCE * settings_.piece_size);
+      slot->held_touched = true;
+    }
+    return slot;
+  }
+
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) {
+    const std::lock_guard<std::mutex> lock(source_mutex_);
+    const std::ptrdiff_t got = source_.read(data, n, offset);
+    if (got < 0) read_failed_ = true;
+    return got;
+  }
+  bool write_page(const char* data, std::size_t n, std::uint64_t offset) {
+    const std::lock_guard<std::mutex> lock(page_mutex_);
+    if (!page_.write_at(data, n, offset)) write_failed_ = true;
+    return !write_failed_;
+  }
+  bool read_page(char* data, std::size_t n, std::uint64_t offset) {
+    const std::lock_guard<std::mutex> lock(page_mutex_);
+    return page_.read_at(data, n, offset);
+  }
+
+  // For a page that outgrew its memory: waits until the pieces before the
+  // slot's are placed, and places it.
+  void place_now(Slot& slot) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (published_ != slot.number) wait(lock);
+      slot.before = last_;
+    }
+    slot.placed = true;
+    slot.valid = stands(slot);
+    if (slot.valid) write_page(slot.held, slot.held_size, slot.before.page_end);
+  }
+
+  // The slot's piece is converted: places it, and the pieces after it that
+  // are converted too, where the pieces before are placed already;
+  // otherwise leaves it to be placed after the piece before it.
+  void finish(Slot& slot) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    slot.finished = true;
+    Slot* next = &slot;
+    while (next != nullptr && next->finished && published_ == next->number) {
+      const Done before = last_;
+      lock.unlock();
+      const Done done = place(*next, before);
+      lock.lock();
+      last_ = done;
+      published_ = next->number + 1;
+      if (done.text_ended) stopped_ = true;
+      next->busy = next->finished = false;
+      changes_.fetch_add(1, std::memory_order_release);
+      changed_.notify_all();
+      next = slot_numbered(published_);
+    }
+  }
+
+  // Once every thread is done.
+  const Done& last() const { return last_; }
+  bool read_failed() const { return read_failed_; }
+  bool write_failed() const { return write_failed_; }
+
+ private:
+  // Whether the slot's piece, converted from outside quotes (the first
+  // piece: from where the rows stood), holds where the pieces before ended.
+  static bool stands(const Slot& slot) {
+    return !slot.before.text_ended && (slot.number == 0 || !slot.before.state.quoted);
+  }
+
+  // Places a converted piece after `before`: writes its page there, or
+  // converts it again from where the rows really stand.
+  Done place(Slot& slot, const Done& before) {
+    if (!slot.placed) {
+      slot.before = before;
+      slot.valid = stands(slot);
+      if (slot.valid) write_page(slot.held, slot.held_size, before.page_end);
+      slot.placed = true;
+    }
+    if (before.text_ended) return before;
+    if (!slot.valid) {
+      RowState state = before.state;
+      slot.valid = true;
+      convert_piece(*this, slot, state);
+    }
+    return Done{.state = slot.state,
+                .page_end = before.page_end + slot.length,
+                .text_ended = slot.text_ended};
+  }
+
+  // Until the next piece is placed, with the lock held.
+  void wait(std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t seen = changes_.load(std::memory_order_acquire);
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + SPIN_FOR;
+    while (changes_.load(std::memory_order_acquire) == seen &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
+    lock.lock();
+    if (changes_.load(std::memory_order_acquire) == seen) {
+      changed_.wait(lock, [&] { return changes_.load(std::memory_order_acquire) != seen; });
+    }
+  }
+
+  Slot* slot_numbered(std::uint64_t number) {
+    for (Slot& s : slots_) {
+      if (s.busy && s.number == number) return &s;
+    }
+    return nullptr;
+  }
+
+  // Where a piece that reaches `from` at least ends: after the next line
+  // break that more text follows, unless that starts with a byte-order mark.
+  std::uint64_t seam_after(std::uint64_t from) {
+    std::uint64_t at = from - 1;
+    for (;;) {
+      std::ptrdiff_t got = read(scan_.data(), scan_.size(), at);
+      if (got <= 0) return TEXT_END;
+      const std::string_view bytes(scan_.data(), static_cast<std::size_t>(got));
+      const std::size_t stop = bytes.find_first_of(std::string_view("\n\x1A", 2));
+      if (stop == std::string_view::npos) {
+        at += bytes.size();
+        continue;
+      }
+      if (bytes[stop] == CTRL_Z) return TEXT_END;
+      const std::uint64_t after = at + stop + 1;
+      char next = 0;
+      if (stop + 1 < bytes.size()) {
+        next = bytes[stop + 1];
+      } else if (got = read(&next, 1, after); got <= 0) {
+        return TEXT_END;
+      }
+      if (next == CTRL_Z) return TEXT_END;
+      if (next != MARK_START) return after;
+      at = after;
+    }
+  }
+
+  const Settings settings_;
+  SourceFile& source_;
+  const std::uint64_t size_;
+  PageFile& page_;
+  std::mutex source_mutex_, page_mutex_;
+  bool read_failed_ = false;   // under source_mutex_
+  bool write_failed_ = false;  // under page_mutex_
+
+  std::mutex take_mutex_;
+  std::uint64_t cursor_;
+  std::uint64_t next_ = 0;
+  std::array<char, SEAM_SEARCH> scan_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::atomic<std::uint64_t> changes_{0};  // pieces placed, for a thread that waits
+  std::array<Slot, THREADS * SLOTS_PER_THREAD> slots_;
+  std::uint64_t published_ = 0;  // the pieces placed
+  Done last_;
+  bool stopped_ = false;
+};
+
+// One piece of the export as a file: its bytes [begin, end), up to a Ctrl-Z.
+// It ends at once when the piece's page turns out to be dropped.
+class PieceSource final : public SourceFile {
+ public:
+  PieceSource(Pieces& pieces, const Slot& slot)
+      : pieces_(pieces), slot_(slot), begin_(slot.begin), end_(std::min(slot.end, pieces.size())) {}
+
+  std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
+    if (ended_ || (slot_.placed && !slot_.valid)) return 0;
+    const std::uint64_t at = begin_ + offset;
+    if (at >= end_) {
+      // A piece that reaches the end of the file ends the text there.
+      text_ended_ = end_ == pieces_.size();
+      return 0;
+    }
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, end_ - at));
+    std::ptrdiff_t got = pieces_.read(data, n, at);
+    if (got <= 0) {
+      // A failed read, or a file that ended early: the text ends here.
+      ended_ = text_ended_ = true;
+      return got;
+    }
+    if (const void* z = std::memchr(data, CTRL_Z, static_cast<std::size_t>(got))) {
+      got = static_cast<const char*>(z) - data;
+      ended_ = text_ended_ = true;
+    }
+    return got;
+  }
+  bool rewind() override { return false; }
+  bool same_file_as(const std::string&) const override { return false; }
+  std::int64_t size() const override { return static_cast<std::int64_t>(end_ - begin_); }
+
+  bool text_ended() const { return text_ended_; }
+
+ private:
+  Pieces& pieces_;
+  const Slot& slot_;
+  const std::uint64_t begin_, end_;
+  bool ended_ = false;
+  bool text_ended_ = false;
+};
+
+// A piece's page: held in the slot's memory until placed, then written in
+// the page where the pieces before ended, or dropped where the piece did
+// not start as its conversion assumed.
+class PiecePage final : public PageFile {
+ public:
+  PiecePage(Pieces& pieces, Slot& slot) : pieces_(pieces), slot_(slot) {}
+
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    if (!slot_.placed) {
+      const std::size_t capacity = pieces_.held_capacity();
+      if (offset <= capacity && n <= capacity - offset) {
+        std::memcpy(slot_.held + offset, data, n);
+        slot_.held_size = std::max(slot_.held_size, static_cast<std::size_t>(offset + n));
+        return true;
+      }
+      pieces_.place_now(slot_);
+    }
+    if (!slot_.valid) return true;
+    return pieces_.write_page(data, n, slot_.before.page_end + offset);
+  }
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    if (!slot_.placed) {
+      if (offset > slot_.held_size || n > slot_.held_size - offset) return false;
+      std::memcpy(data, slot_.held + offset, n);
+      return true;
+    }
+    if (slot_.valid) return pieces_.read_page(data, n, slot_.before.page_end + offset);
+    // A page that is dropped reads as ">", where a link's walk back stops at
+    // once: the conversion, which is about to end, goes on as it would over
+    // a page it could read, and no link it writes reaches further back.
+    std::memset(data, '>', n);
+    return true;
+  }
+  bool close() override { return true; }
+
+ private:
+  Pieces& pieces_;
+  Slot& slot_;
+};
+
+// Converts the slot's piece from `state` into its page, and records how it
+// ended.
+void convert_piece(Pieces& pieces, Slot& slot, RowState& state) {
+  const Settings& settings = pieces.settings();
+  auto file = std::make_unique<PieceSource>(pieces, slot);
+  PieceSource& piece = *file;
+  SourceStream source(std::move(file), settings.source_buffer);
+  OutputStream output(std::make_unique<PiecePage>(pieces, slot), settings.output_buffer);
+  convert_rows(source, output, settings.path, state);
+  slot.length = output.mark();
+  output.close();
+  slot.state = state;
+  slot.text_ended = piece.text_ended();
+}
+
+// Takes pieces and converts them until there are none left, each as if the
+// rows stood outside quotes at its start. The pieces are placed in the page
+// in order by whichever thread has the piece before placed; one that turns
+// out to start in quotes is converted again then.
+void convert_pieces(Pieces& pieces, std::size_t thread) {
+  while (Slot* slot = pieces.take(thread)) {
+    RowState state = pieces.settings().first;
+    if (slot->number > 0) state = RowState{.quoted = false, .previous = LF};
+    convert_piece(pieces, *slot, state);
+    pieces.finish(*slot);
+  }
+}
+
+}  // namespace
+
+bool convert_rows_in_pieces(SourceStream& source, OutputStream& output, BlockPath path,
+                            std::size_t piece_size, RowState& state) {
+  if (piece_size == NO_PIECES) return false;
+  const std::int64_t size = source.file_size();
+  if (size < 0 || static_cast<std::uint64_t>(size) / PIECES_FROM < piece_size) return false;
+  // A piece's stream would take a mark there for the file's own.
+  const std::string_view ahead = source.buffered();
+  if (ahead.empty() || ahead[0] == MARK_START) return false;
+
+  const Settings settings{.path = path,
+                          .piece_size = piece_size,
+                          .source_buffer = source.buffer_size(),
+                          .output_buffer = output.buffer_size(),
+                          .first = state};
+  const LargeBuffer held = large_buffer(Pieces::held_size(piece_size));
+  if (!held) return false;
+  const std::uint64_t text_at = source.offset();
+  Pieces pieces(settings, source.file_for_pieces(), text_at, static_cast<std::uint64_t>(size),
+                *output.file_for_pieces(), output.mark(), held.get());
+  std::thread second;
+  try {
+    second = std::thread([&pieces] { convert_pieces(pieces, 1); });
+  } catch (const std::system_error&) {
+    // Alone, then: the second thread's slots stay free.
+  }
+  convert_pieces(pieces, 0);
+  if (second.joinable()) second.join();
+
+  state = pieces.last().state;
+  source.pieces_read(pieces.read_failed());
+  output.pieces_written(pieces.last().page_end, pieces.write_failed());
+  return true;
+}
+
+}  // namespace quillantrex
