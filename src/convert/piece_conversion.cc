@@ -427,9 +427,11 @@ bool convert_rows_in_pieces(SourceStream& source, OutputStream& output, BlockPat
                           .first = state};
   const LargeBuffer held = large_buffer(Pieces::held_size(piece_size));
   if (!held) return false;
+  PageFile* const page = output.file_for_pieces();
+  if (page == nullptr) return false;
   const std::uint64_t text_at = source.offset();
   Pieces pieces(settings, source.file_for_pieces(), text_at, static_cast<std::uint64_t>(size),
-                *output.file_for_pieces(), output.mark(), held.get());
+                *page, output.mark(), held.get());
   std::thread second;
   try {
     second = std::thread([&pieces] { convert_pieces(pieces, 1); });

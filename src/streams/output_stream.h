@@ -153,6 +153,7 @@ class OutputStream {
   // those writes failed; the position goes to that end.
   PageFile* file_for_pieces() {
     flush();
+    if (file_ && !file_->write_directly()) failed_ = true;
     return file_.get();
   }
   void pieces_written(std::uint64_t end, bool failed) {
