@@ -33,6 +33,7 @@ constexpr char MARK_START = '\xEF';
 constexpr std::uint64_t TEXT_END = UINT64_MAX;
 // Bytes read at a time while looking for the line break that ends a piece.
 constexpr std::size_t SEAM_SEARCH = 4096;
+constexpr std::size_t SEAM_SEARCH_MOST = 64 * 1024;
 // A piece's page is held in memory, up to this many pieces' worth, until
 // the pieces before it are placed in the page; one that outgrows it waits
 // for them and goes on straight into the file. An export's page is about
@@ -252,9 +253,14 @@ class Pieces {
 
   // Where a piece that reaches `from` at least ends: after the next line
   // break that more text follows, unless that starts with a byte-order mark.
+  // With no such line break within SEAM_SEARCH_MOST or a piece's size, the
+  // piece takes the rest of the text: a line that long has no end worth
+  // looking for, and an export of one line is read once, not twice.
   std::uint64_t seam_after(std::uint64_t from) {
     std::uint64_t at = from - 1;
+    const std::uint64_t give_up = from + std::max(settings_.piece_size, SEAM_SEARCH_MOST);
     for (;;) {
+      if (at >= give_up) return TEXT_END;
       std::ptrdiff_t got = read(scan_.data(), scan_.size(), at);
       if (got <= 0) return TEXT_END;
       const std::string_view bytes(scan_.data(), static_cast<std::size_t>(got));
