@@ -305,52 +305,47 @@ void convert_rows(SourceStream& source, OutputStream& output, BlockPath path, Ro
       source.skip(1);
       last = '@';
       write_mail_link(source, output, last);
-      if (last == END_OF_INPUT) {
-        state.ended_in_address = true;
-        break;
-      }
-      previous = last;
-      continue;
-    }
-    if (quoted ? copy_plain_run<QuotedStops>(source, output)
-               : copy_plain_run<PlainStops>(source, output)) {
-      previous = 0;
-    }
-    last = source.read_char();
-    if (last == END_OF_INPUT) break;
-    if (quoted) {
-      switch (last) {
-        case '"':
-          quoted = false;
-          break;
-        case '\n':
-          output.write_stored(STRUCTURE_STORED<'\n', true>);
-          break;
-        default:
-          output.write_char(last);
-      }
     } else {
-      switch (last) {
-        case '"':
-          quoted = true;
-          break;
-        case '\n':
-          output.write_stored(STRUCTURE_STORED<'\n', false>);
-          break;
-        case ';':
-          output.write_stored(STRUCTURE_STORED<';', false>);
-          break;
-        case '@':
-          write_mail_link(source, output, last);
-          break;
-        default:
-          output.write_char(last);
+      if (quoted ? copy_plain_run<QuotedStops>(source, output)
+                 : copy_plain_run<PlainStops>(source, output)) {
+        previous = 0;
       }
-      // An address that ends the export ends the rows too.
-      if (last == END_OF_INPUT) {
-        state.ended_in_address = true;
-        break;
+      last = source.read_char();
+      if (last == END_OF_INPUT) break;
+      if (quoted) {
+        switch (last) {
+          case '"':
+            quoted = false;
+            break;
+          case '\n':
+            output.write_stored(STRUCTURE_STORED<'\n', true>);
+            break;
+          default:
+            output.write_char(last);
+        }
+      } else {
+        switch (last) {
+          case '"':
+            quoted = true;
+            break;
+          case '\n':
+            output.write_stored(STRUCTURE_STORED<'\n', false>);
+            break;
+          case ';':
+            output.write_stored(STRUCTURE_STORED<';', false>);
+            break;
+          case '@':
+            write_mail_link(source, output, last);
+            break;
+          default:
+            output.write_char(last);
+        }
       }
+    }
+    // Only the link writer ends the text here: an address ended it.
+    if (last == END_OF_INPUT) {
+      state.ended_in_address = true;
+      break;
     }
     previous = last;
   }

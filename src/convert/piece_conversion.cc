@@ -126,7 +126,7 @@ class Pieces {
       }
     }
     const std::lock_guard<std::mutex> lock(take_mutex_);
-    if (cursor_ == TEXT_END || cursor_ >= size_) return nullptr;
+    if (cursor_ >= size_) return nullptr;  // TEXT_END too
     const std::uint64_t begin = cursor_;
     cursor_ = seam_after(begin + settings_.piece_size);
     {
@@ -165,14 +165,13 @@ class Pieces {
   // For a page that outgrew its memory: waits until the pieces before the
   // slot's are placed, and places it.
   void place_now(Slot& slot) {
+    Done before;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       while (published_ != slot.number) wait(lock);
-      slot.before = last_;
+      before = last_;
     }
-    slot.placed = true;
-    slot.valid = stands(slot);
-    if (slot.valid) write_page(slot.held, slot.held_size, slot.before.page_end);
+    place_held(slot, before);
   }
 
   // The slot's piece is converted: places it, and the pieces after it that
@@ -209,15 +208,19 @@ class Pieces {
     return !slot.before.text_ended && (slot.number == 0 || !slot.before.state.quoted);
   }
 
+  // Gives the slot its place after `before`, and writes the page it holds
+  // there if the piece holds where the pieces before ended.
+  void place_held(Slot& slot, const Done& before) {
+    slot.before = before;
+    slot.placed = true;
+    slot.valid = stands(slot);
+    if (slot.valid) write_page(slot.held, slot.held_size, before.page_end);
+  }
+
   // Places a converted piece after `before`: writes its page there, or
   // converts it again from where the rows really stand.
   Done place(Slot& slot, const Done& before) {
-    if (!slot.placed) {
-      slot.before = before;
-      slot.valid = stands(slot);
-      if (slot.valid) write_page(slot.held, slot.held_size, before.page_end);
-      slot.placed = true;
-    }
+    if (!slot.placed) place_held(slot, before);
     if (before.text_ended) return before;
     if (!slot.valid) {
       RowState state = before.state;
