@@ -9,15 +9,15 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <thread>
 
 #include "convert/row_conversion.h"
 #include "streams/file_access.h"
-#include "streams/fresh_memory.h"
 #include "streams/output_stream.h"
+#include "streams/side_thread.h"
 #include "streams/source_stream.h"
 
 namespace quillantrex {
@@ -34,12 +34,12 @@ constexpr std::uint64_t TEXT_END = UINT64_MAX;
 // Bytes read at a time while looking for the line break that ends a piece.
 constexpr std::size_t SEAM_SEARCH = 4096;
 constexpr std::size_t SEAM_SEARCH_MOST = 64 * 1024;
-// A piece's page is held in memory, up to this many pieces' worth, until
-// the pieces before it are placed in the page; one that outgrows it waits
-// for them and goes on straight into the file. An export's page is about
-// twice the export: the memory for three pieces is faulted in at once.
+// A piece's page is held in memory only until the pieces before it are
+// placed in the page, and then goes on straight into the file; one that
+// outgrows this many pieces' worth of memory waits for them. The memory is
+// touched only as far as pages are held: faulting it all in at the start,
+// even as one huge page, held up both threads for a third of a millisecond.
 constexpr std::size_t HELD_PIECES = 4;
-constexpr std::size_t HELD_AT_ONCE = 3;
 // Pieces a thread may have taken and not yet seen placed.
 constexpr std::size_t SLOTS_PER_THREAD = 2;
 constexpr std::size_t THREADS = 2;
@@ -71,7 +71,6 @@ struct Slot {
   // The page, until placed: memory of HELD_PIECES pieces.
   char* held = nullptr;
   std::size_t held_size = 0;
-  bool held_touched = false;
 };
 
 // How the pieces are converted.
@@ -125,24 +124,19 @@ class Pieces {
         wait(lock);
       }
     }
-    const std::lock_guard<std::mutex> lock(take_mutex_);
-    if (cursor_ >= size_) return nullptr;  // TEXT_END too
-    const std::uint64_t begin = cursor_;
-    cursor_ = seam_after(begin + settings_.piece_size);
     {
+      const std::lock_guard<std::mutex> lock(take_mutex_);
+      if (cursor_ >= size_) return nullptr;  // TEXT_END too
+      slot->begin = cursor_;
+      cursor_ = seam_after(cursor_ + settings_.piece_size);
+      slot->end = cursor_;
       const std::lock_guard<std::mutex> slots(mutex_);
       slot->number = next_++;
       slot->busy = true;
       slot->finished = false;
     }
-    slot->begin = begin;
-    slot->end = cursor_;
     slot->placed = slot->valid = false;
     slot->held_size = 0;
-    if (!slot->held_touched) {
-      fault_in(slot->held, HELD_AT_ONCE * settings_.piece_size);
-      slot->held_touched = true;
-    }
     return slot;
   }
 
@@ -168,10 +162,16 @@ class Pieces {
     Done before;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      while (published_ != slot.number) wait(lock);
+      while (published_.load(std::memory_order_relaxed) != slot.number) wait(lock);
       before = last_;
     }
     place_held(slot, before);
+  }
+
+  // Whether the pieces before the slot's are placed, so that its page can
+  // go straight into the file from now on.
+  bool may_place(const Slot& slot) const {
+    return published_.load(std::memory_order_acquire) == slot.number;
   }
 
   // The slot's piece is converted: places it, and the pieces after it that
@@ -181,18 +181,19 @@ class Pieces {
     std::unique_lock<std::mutex> lock(mutex_);
     slot.finished = true;
     Slot* next = &slot;
-    while (next != nullptr && next->finished && published_ == next->number) {
+    while (next != nullptr && next->finished &&
+           published_.load(std::memory_order_relaxed) == next->number) {
       const Done before = last_;
       lock.unlock();
       const Done done = place(*next, before);
       lock.lock();
       last_ = done;
-      published_ = next->number + 1;
+      published_.store(next->number + 1, std::memory_order_release);
       if (done.text_ended) stopped_ = true;
       next->busy = next->finished = false;
       changes_.fetch_add(1, std::memory_order_release);
       changed_.notify_all();
-      next = slot_numbered(published_);
+      next = slot_numbered(next->number + 1);
     }
   }
 
@@ -303,7 +304,9 @@ class Pieces {
   std::condition_variable changed_;
   std::atomic<std::uint64_t> changes_{0};  // pieces placed, for a thread that waits
   std::array<Slot, THREADS * SLOTS_PER_THREAD> slots_;
-  std::uint64_t published_ = 0;  // the pieces placed
+  // The pieces placed, changed under mutex_; a thread converting the next
+  // piece reads it without.
+  std::atomic<std::uint64_t> published_{0};
   Done last_;
   bool stopped_ = false;
 };
@@ -358,6 +361,9 @@ class PiecePage final : public PageFile {
   PiecePage(Pieces& pieces, Slot& slot) : pieces_(pieces), slot_(slot) {}
 
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    // Placed as soon as the pieces before it are, the page is held in
+    // memory only while the piece before it is still being converted.
+    if (!slot_.placed && pieces_.may_place(slot_)) pieces_.place_now(slot_);
     if (!slot_.placed) {
       const std::size_t capacity = pieces_.held_capacity();
       if (offset <= capacity && n <= capacity - offset) {
@@ -434,21 +440,19 @@ bool convert_rows_in_pieces(SourceStream& source, OutputStream& output, BlockPat
                           .source_buffer = source.buffer_size(),
                           .output_buffer = output.buffer_size(),
                           .first = state};
-  const LargeBuffer held = large_buffer(Pieces::held_size(piece_size));
+  const std::unique_ptr<char[]> held(new (std::nothrow) char[Pieces::held_size(piece_size)]);
   if (!held) return false;
   PageFile* const page = output.file_for_pieces();
   if (page == nullptr) return false;
   const std::uint64_t text_at = source.offset();
   Pieces pieces(settings, source.file_for_pieces(), text_at, static_cast<std::uint64_t>(size),
                 *page, output.mark(), held.get());
-  std::thread second;
-  try {
-    second = std::thread([&pieces] { convert_pieces(pieces, 1); });
-  } catch (const std::system_error&) {
-    // Alone, then: the second thread's slots stay free.
-  }
+  SideThread second;
+  // Alone where no second thread can be started: the second's slots stay
+  // free.
+  (void)second.start([&pieces] { convert_pieces(pieces, 1); });
   convert_pieces(pieces, 0);
-  if (second.joinable()) second.join();
+  second.join();
 
   state = pieces.last().state;
   source.pieces_read(pieces.read_failed());

@@ -5,7 +5,6 @@
 #define QUILLANTREX_STREAMS_FRESH_MEMORY_H_
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -14,18 +13,6 @@ namespace quillantrex {
 // Faults the whole pages of `data`, `size` bytes, in at once where the
 // system can; elsewhere nothing.
 void fault_in(char* data, std::size_t size);
-
-// Memory from large_buffer(), given back.
-struct LargeBufferFree {
-  void operator()(char* data) const { std::free(data); }
-};
-using LargeBuffer = std::unique_ptr<char[], LargeBufferFree>;
-
-// `size` bytes, uninitialised, for several buffers used at once: where the
-// system can, the memory comes in huge pages (2 MiB on x86-64 Linux), each
-// faulted in at one go when first touched, instead of a fault a page. Null
-// where no memory is left.
-LargeBuffer large_buffer(std::size_t size);
 
 // `size` bytes, uninitialised; only for a buffer whose every page is
 // written soon, as the faulting in is wasted on pages never reached.

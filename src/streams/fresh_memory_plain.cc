@@ -6,8 +6,4 @@ namespace quillantrex {
 
 void fault_in(char*, std::size_t) {}
 
-LargeBuffer large_buffer(std::size_t size) {
-  return LargeBuffer(static_cast<char*>(std::malloc(size)));
-}
-
 }  // namespace quillantrex

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "streams/fresh_memory.h"
 
@@ -26,19 +25,6 @@ void fault_in(char* data, std::size_t size) {
   (void)data;
   (void)size;
 #endif
-}
-
-LargeBuffer large_buffer(std::size_t size) {
-  void* data = nullptr;
-#ifdef MADV_HUGEPAGE
-  // Aligned to the huge page, so that the first one is whole.
-  constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
-  if (size >= HUGE_PAGE / 2 && ::posix_memalign(&data, HUGE_PAGE, size) == 0) {
-    (void)::madvise(data, size, MADV_HUGEPAGE);
-    return LargeBuffer(static_cast<char*>(data));
-  }
-#endif
-  return LargeBuffer(static_cast<char*>(std::malloc(size)));
 }
 
 }  // namespace quillantrex
