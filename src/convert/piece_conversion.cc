@@ -16,6 +16,7 @@
 
 #include "convert/row_conversion.h"
 #include "streams/file_access.h"
+#include "streams/fresh_memory.h"
 #include "streams/output_stream.h"
 #include "streams/side_thread.h"
 #include "streams/source_stream.h"
@@ -37,9 +38,14 @@ constexpr std::size_t SEAM_SEARCH_MOST = 64 * 1024;
 // A piece's page is held in memory only until the pieces before it are
 // placed in the page, and then goes on straight into the file; one that
 // outgrows this many pieces' worth of memory waits for them. The memory is
-// touched only as far as pages are held: faulting it all in at the start,
-// even as one huge page, held up both threads for a third of a millisecond.
+// faulted in only as far as pages are held: faulting it all in at the
+// start, even as one huge page, held up both threads for a third of a
+// millisecond.
 constexpr std::size_t HELD_PIECES = 4;
+// How much of that memory is faulted in at a time, in one call where the
+// system allows: 16 pages faulted in one by one cost two to three times as
+// long, and each is a page fault.
+constexpr std::size_t HELD_FAULT_STEP = 64 * 1024;
 // Pieces a thread may have taken and not yet seen placed.
 constexpr std::size_t SLOTS_PER_THREAD = 2;
 constexpr std::size_t THREADS = 2;
@@ -71,6 +77,7 @@ struct Slot {
   // The page, until placed: memory of HELD_PIECES pieces.
   char* held = nullptr;
   std::size_t held_size = 0;
+  std::size_t held_faulted = 0;  // how much of the memory is faulted in
 };
 
 // How the pieces are converted.
@@ -367,6 +374,7 @@ class PiecePage final : public PageFile {
     if (!slot_.placed) {
       const std::size_t capacity = pieces_.held_capacity();
       if (offset <= capacity && n <= capacity - offset) {
+        fault_in_held(offset + n);
         std::memcpy(slot_.held + offset, data, n);
         slot_.held_size = std::max(slot_.held_size, static_cast<std::size_t>(offset + n));
         return true;
@@ -392,9 +400,24 @@ class PiecePage final : public PageFile {
   bool close() override { return true; }
 
  private:
+  // Faults the slot's memory in up to `end` at least, a step at a time, as
+  // the page held there grows; a slot's memory serves all its pieces.
+  void fault_in_held(std::size_t end) {
+    if (end <= slot_.held_faulted) return;
+    const std::size_t upto = std::min(
+        pieces_.held_capacity(), (end + HELD_FAULT_STEP - 1) / HELD_FAULT_STEP * HELD_FAULT_STEP);
+    fault_in(slot_.held + slot_.held_faulted, upto - slot_.held_faulted);
+    slot_.held_faulted = upto;
+  }
+
   Pieces& pieces_;
   Slot& slot_;
 };
+
+char* step_aligned(char* data) {
+  const std::size_t past = reinterpret_cast<std::uintptr_t>(data) % HELD_FAULT_STEP;
+  return past == 0 ? data : data + (HELD_FAULT_STEP - past);
+}
 
 // Converts the slot's piece from `state` into its page, and records how it
 // ended.
@@ -440,13 +463,16 @@ bool convert_rows_in_pieces(SourceStream& source, OutputStream& output, BlockPat
                           .source_buffer = source.buffer_size(),
                           .output_buffer = output.buffer_size(),
                           .first = state};
-  const std::unique_ptr<char[]> held(new (std::nothrow) char[Pieces::held_size(piece_size)]);
+  // Each slot's memory starts on a step's boundary, so that every step
+  // faults whole pages in.
+  const std::unique_ptr<char[]> held(
+      new (std::nothrow) char[Pieces::held_size(piece_size) + HELD_FAULT_STEP]);
   if (!held) return false;
   PageFile* const page = output.file_for_pieces();
   if (page == nullptr) return false;
   const std::uint64_t text_at = source.offset();
   Pieces pieces(settings, source.file_for_pieces(), text_at, static_cast<std::uint64_t>(size),
-                *page, output.mark(), held.get());
+                *page, output.mark(), step_aligned(held.get()));
   SideThread second;
   // Alone where no second thread can be started: the second's slots stay
   // free.
