@@ -269,6 +269,9 @@ std::string page_head(bool utf8) {
 }
 
 void write_table_start(SourceStream& source, OutputStream& output) {
+  // A page holds about every byte of its export, and more.
+  if (const std::int64_t size = source.file_size(); size > 0)
+    output.expect_at_least(static_cast<std::uint64_t>(size));
   source.rewind();
   const bool utf8 = export_is_utf8(source.had_byte_order_mark(), source.start_of_text());
   output.write_text(page_head(utf8));

@@ -427,6 +427,7 @@ void convert_piece(Pieces& pieces, Slot& slot, RowState& state) {
   PieceSource& piece = *file;
   SourceStream source(std::move(file), settings.source_buffer);
   OutputStream output(std::make_unique<PiecePage>(pieces, slot), settings.output_buffer);
+  output.expect_at_least(std::min(slot.end, pieces.size()) - slot.begin);
   convert_rows(source, output, settings.path, state);
   slot.length = output.mark();
   output.close();

@@ -24,6 +24,10 @@ OutputStream::OutputStream(std::unique_ptr<PageFile> file, std::size_t buffer_si
 
 OutputStream::~OutputStream() = default;
 
+void OutputStream::expect_at_least(std::uint64_t bytes) {
+  if (base_ == 0 && len_ == 0 && bytes >= cap_) fault_in(buf_.get(), cap_);
+}
+
 bool OutputStream::write_at(const char* data, std::size_t n, std::uint64_t offset) {
   return file_ && file_->write_at(data, n, offset);
 }

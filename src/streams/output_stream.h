@@ -140,6 +140,11 @@ class OutputStream {
     wrote(static_cast<std::size_t>(from - buf_.get()), static_cast<std::size_t>(to - buf_.get()));
   }
 
+  // Says that the page will be about `bytes` long at least, before the
+  // first write: a window the page is sure to fill is faulted in at once,
+  // with one call where the system allows, not a page fault at a time.
+  void expect_at_least(std::uint64_t bytes);
+
   // Writes out everything and closes the file. False if any write, read back
   // or the close itself failed.
   bool close();
