@@ -19,13 +19,12 @@ class SideThread {
 
   // Runs `work` on a new thread. Where the system lets one say so (Linux),
   // the thread starts on another core than the caller's, and the caller
-  // stays on its own until join(): a scheduler may otherwise queue a new
-  // thread behind its parent, or wake one thread on the other's core, and
-  // leave the second core idle for milliseconds. False if no thread could
-  // be started; the work is then not run.
+  // stays on its own until the work ends: a scheduler may otherwise queue a
+  // new thread behind its parent, or wake one thread on the other's core,
+  // and leave the second core idle for milliseconds. False if no thread
+  // could be started; the work is then not run.
   bool start(std::function<void()> work);
-  // Waits for the work to end and lets the caller run on any of its cores
-  // again. Nothing to do if no thread was started.
+  // Waits for the work to end. Nothing to do if no thread was started.
   void join();
 
   struct State;

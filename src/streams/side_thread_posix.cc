@@ -1,10 +1,12 @@
 // POSIX threads. With glibc on Linux, the new thread is created on the
-// caller's other cores and the caller pinned to its own until join(); in a
-// virtual machine here, half of all runs of two threads of two milliseconds
-// each otherwise ran one after the other on one core (HACKING.md).
+// caller's other cores and the caller pinned to its own while the work
+// runs; in a virtual machine here, half of all runs of two threads of two
+// milliseconds each otherwise ran one after the other on one core
+// (HACKING.md).
 #include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <utility>
 
 #include "streams/side_thread.h"
@@ -19,15 +21,22 @@ struct SideThread::State {
   std::function<void()> work;
   pthread_t thread{};
 #ifdef QUILLANTREX_PLACES_THREADS
-  cpu_set_t caller_cores{};  // to give back to the caller at join()
-  bool caller_pinned = false;
+  pthread_t caller{};
+  cpu_set_t caller_cores{};  // given back once the work ends
+  std::atomic<bool> caller_pinned{false};
 #endif
 };
 
 namespace {
 
+void give_back_cores(SideThread::State& state);
+
+// The caller may run anywhere again as soon as the work ends: it may go on
+// alone for a long time after, where another core would serve it better.
 void* run(void* state) {
-  static_cast<SideThread::State*>(state)->work();
+  auto& side = *static_cast<SideThread::State*>(state);
+  side.work();
+  give_back_cores(side);
   return nullptr;
 }
 
@@ -48,15 +57,16 @@ void place_apart(SideThread::State& state, pthread_attr_t& attr) {
   CPU_ZERO(&only_here);
   CPU_SET(here, &only_here);
   if (::sched_setaffinity(0, sizeof only_here, &only_here) == 0) {
+    state.caller = ::pthread_self();
     state.caller_cores = cores;
     state.caller_pinned = true;
   }
 }
 
+// From the side thread or the caller, whichever comes first.
 void give_back_cores(SideThread::State& state) {
-  if (state.caller_pinned)
-    (void)::sched_setaffinity(0, sizeof state.caller_cores, &state.caller_cores);
-  state.caller_pinned = false;
+  if (state.caller_pinned.exchange(false))
+    (void)::pthread_setaffinity_np(state.caller, sizeof state.caller_cores, &state.caller_cores);
 }
 #else
 void place_apart(SideThread::State&, pthread_attr_t&) {}
