@@ -163,8 +163,9 @@ class Pieces {
     return page_.read_at(data, n, offset);
   }
 
-  // For a page that outgrew its memory: waits until the pieces before the
-  // slot's are placed, and places it.
+  // Places the slot once the pieces before it are placed, waiting for them
+  // where they are not yet: for a page that outgrew its memory, or one that
+  // may_place() says can go straight into the file.
   void place_now(Slot& slot) {
     Done before;
     {
@@ -195,10 +196,9 @@ class Pieces {
       const Done done = place(*next, before);
       lock.lock();
       last_ = done;
-      published_.store(next->number + 1, std::memory_order_release);
       if (done.text_ended) stopped_ = true;
       next->busy = next->finished = false;
-      changes_.fetch_add(1, std::memory_order_release);
+      published_.store(next->number + 1, std::memory_order_release);
       changed_.notify_all();
       next = slot_numbered(next->number + 1);
     }
@@ -242,16 +242,16 @@ class Pieces {
 
   // Until the next piece is placed, with the lock held.
   void wait(std::unique_lock<std::mutex>& lock) {
-    const std::uint64_t seen = changes_.load(std::memory_order_acquire);
+    const std::uint64_t seen = published_.load(std::memory_order_acquire);
     lock.unlock();
     const auto until = std::chrono::steady_clock::now() + SPIN_FOR;
-    while (changes_.load(std::memory_order_acquire) == seen &&
+    while (published_.load(std::memory_order_acquire) == seen &&
            std::chrono::steady_clock::now() < until) {
       std::this_thread::yield();
     }
     lock.lock();
-    if (changes_.load(std::memory_order_acquire) == seen) {
-      changed_.wait(lock, [&] { return changes_.load(std::memory_order_acquire) != seen; });
+    if (published_.load(std::memory_order_acquire) == seen) {
+      changed_.wait(lock, [&] { return published_.load(std::memory_order_acquire) != seen; });
     }
   }
 
@@ -309,10 +309,9 @@ class Pieces {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::atomic<std::uint64_t> changes_{0};  // pieces placed, for a thread that waits
   std::array<Slot, THREADS * SLOTS_PER_THREAD> slots_;
   // The pieces placed, changed under mutex_; a thread converting the next
-  // piece reads it without.
+  // piece, or waiting for a slot, reads it without.
   std::atomic<std::uint64_t> published_{0};
   Done last_;
   bool stopped_ = false;
@@ -414,6 +413,7 @@ class PiecePage final : public PageFile {
   Slot& slot_;
 };
 
+// The first HELD_FAULT_STEP boundary at or after `data`.
 char* step_aligned(char* data) {
   const std::size_t past = reinterpret_cast<std::uintptr_t>(data) % HELD_FAULT_STEP;
   return past == 0 ? data : data + (HELD_FAULT_STEP - past);
@@ -427,7 +427,7 @@ void convert_piece(Pieces& pieces, Slot& slot, RowState& state) {
   PieceSource& piece = *file;
   SourceStream source(std::move(file), settings.source_buffer);
   OutputStream output(std::make_unique<PiecePage>(pieces, slot), settings.output_buffer);
-  output.expect_at_least(std::min(slot.end, pieces.size()) - slot.begin);
+  output.expect_at_least(static_cast<std::uint64_t>(piece.size()));
   convert_rows(source, output, settings.path, state);
   slot.length = output.mark();
   output.close();
