@@ -397,6 +397,9 @@ class PiecePage final : public PageFile {
     return true;
   }
   bool close() override { return true; }
+  std::uint64_t origin() const override {
+    return slot_.placed && slot_.valid ? slot_.before.page_end : 0;
+  }
 
  private:
   // Faults the slot's memory in up to `end` at least, a step at a time, as
