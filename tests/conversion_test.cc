@@ -4,15 +4,20 @@
 // link writer's fast path see it as well as the character scan.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 #include "page_check.h"
 #include "reference_page.h"
+#include "streams/file_access.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
@@ -238,6 +243,30 @@ TEST(Conversion, RandomExportsTerminateAndKeepTheirText) {
     const std::string page = convert_bytes(text, 1 + random(8), 2 + random(16));
     ASSERT_EQ(check_page(text, page), "") << "export: " << text;
     ASSERT_EQ(page, reference_page(text)) << "export: " << text;
+  }
+}
+
+// Where the second thread stalls, as a thread does whose core another
+// program keeps busy (here its first writes of the page), the first takes
+// its piece over and goes on alone; the page is the same as on one core.
+TEST(Conversion, StalledSecondThreadsPieceIsTakenOver) {
+  const std::string alphabet[] = {";", "\"", "@", " ", "\n", "\r\n", "a", "bcdefgh", "ij.kl"};
+  Random random{777};
+  std::string text;
+  while (text.size() < 300000) text += alphabet[random(std::size(alphabet))];
+  for (std::size_t piece_size : {256u, 4096u}) {
+    const std::thread::id test_thread = std::this_thread::get_id();
+    std::atomic<int> stalls{4};
+    const auto stall = [&](std::uint64_t, std::size_t) {
+      if (std::this_thread::get_id() != test_thread && stalls.fetch_sub(1) > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    std::string page;
+    SourceStream source(memory_source_file(text), DEFAULT_SOURCE_BUFFER);
+    OutputStream output(watched_page_file(page, stall), DEFAULT_OUTPUT_BUFFER);
+    convert_table(source, output, fastest_block_path(), piece_size);
+    ASSERT_TRUE(output.close());
+    EXPECT_TRUE(page == reference_page(text)) << "pieces of " << piece_size;
   }
 }
 

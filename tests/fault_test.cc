@@ -166,23 +166,6 @@ struct Write {
   std::uint64_t offset;
   std::size_t size;
 };
-class NotedPage final : public PageFile {
- public:
-  NotedPage(std::string& page, std::vector<Write>& writes)
-      : page_(memory_page_file(page)), writes_(writes) {}
-  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    writes_.push_back({offset, n});
-    return page_->write_at(data, n, offset);
-  }
-  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    return page_->read_at(data, n, offset);
-  }
-  bool close() override { return page_->close(); }
-
- private:
-  std::unique_ptr<PageFile> page_;
-  std::vector<Write>& writes_;
-};
 
 // An export the cases read, its page, and where the page's writes fall.
 struct Subject {
@@ -210,7 +193,9 @@ Subject::Subject(std::size_t size) {
   std::string copy;
   std::vector<Write> writes;
   SourceStream source(memory_source_file(export_text));
-  OutputStream output(std::make_unique<NotedPage>(copy, writes));
+  OutputStream output(watched_page_file(copy, [&writes](std::uint64_t offset, std::size_t n) {
+    writes.push_back({offset, n});
+  }));
   convert_table(source, output);
   output.close();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {

@@ -79,6 +79,33 @@ std::string convert_bytes(const std::string& export_text, std::size_t source_buf
   return page;
 }
 
+namespace {
+
+class WatchedPage final : public PageFile {
+ public:
+  WatchedPage(std::string& page, std::function<void(std::uint64_t, std::size_t)> before_write)
+      : page_(memory_page_file(page)), before_write_(std::move(before_write)) {}
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    before_write_(offset, n);
+    return page_->write_at(data, n, offset);
+  }
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    return page_->read_at(data, n, offset);
+  }
+  bool close() override { return page_->close(); }
+
+ private:
+  std::unique_ptr<PageFile> page_;
+  std::function<void(std::uint64_t, std::size_t)> before_write_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageFile> watched_page_file(
+    std::string& page, std::function<void(std::uint64_t, std::size_t)> before_write) {
+  return std::make_unique<WatchedPage>(page, std::move(before_write));
+}
+
 std::string table_body(const std::string& page, bool utf8) {
   std::string text = from_crlf(page);
   std::string head = page_head(utf8) + std::string(TABLE_OPEN) + std::string(FIRST_ROW_OPEN);

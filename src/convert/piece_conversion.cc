@@ -53,6 +53,14 @@ constexpr std::size_t THREADS = 2;
 // wait is seldom longer than a piece's conversion, and a virtual machine may
 // take milliseconds to wake a core that has gone to sleep.
 constexpr std::chrono::microseconds SPIN_FOR{3000};
+using Clock = std::chrono::steady_clock;
+// How long a thread waits for the other's piece, the next to be placed,
+// before it converts that piece itself and goes on alone: at least this
+// long, and as long as its own last TAKE_OVER_PIECES pieces took, far
+// longer than a piece takes unless the other's core is busy with another
+// program (or its thread is not running).
+constexpr std::chrono::microseconds TAKE_OVER_AFTER{500};
+constexpr int TAKE_OVER_PIECES = 4;
 
 // What the pieces up to one left to the next.
 struct Done {
@@ -73,6 +81,9 @@ struct Slot {
   // Placed during the conversion, once its page outgrew the memory.
   bool placed = false;
   bool valid = false;
+  // Taken over by the other thread, which converts the piece itself: what
+  // this conversion still reads and writes no longer counts.
+  std::atomic<bool> abandoned{false};
   Done before;
   // The page, until placed: memory of HELD_PIECES pieces.
   char* held = nullptr;
@@ -119,23 +130,29 @@ class Pieces {
   // given out. The slot then holds the next piece, in the export's order.
   Slot* take(std::size_t thread) {
     Slot* slot = nullptr;
+    bool alone = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       for (;;) {
-        if (stopped_) return nullptr;
+        if (stopped_ || retired_[thread]) return nullptr;
         for (std::size_t i = 0; i < SLOTS_PER_THREAD && slot == nullptr; ++i) {
           Slot& s = slots_[thread * SLOTS_PER_THREAD + i];
           if (!s.busy) slot = &s;
         }
-        if (slot != nullptr) break;
-        wait(lock);
+        if (slot != nullptr) {
+          alone = retired_[(thread + 1) % THREADS];
+          break;
+        }
+        const auto patience = std::max(TAKE_OVER_AFTER, TAKE_OVER_PIECES * piece_time_[thread]);
+        if (!wait(lock, Clock::now() + patience) && !take_over(lock, thread)) wait(lock);
       }
     }
     {
       const std::lock_guard<std::mutex> lock(take_mutex_);
       if (cursor_ >= size_) return nullptr;  // TEXT_END too
       slot->begin = cursor_;
-      cursor_ = seam_after(cursor_ + settings_.piece_size);
+      // Alone, a thread takes the rest at once, sparing each piece's cost.
+      cursor_ = alone ? TEXT_END : seam_after(cursor_ + settings_.piece_size);
       slot->end = cursor_;
       const std::lock_guard<std::mutex> slots(mutex_);
       slot->number = next_++;
@@ -153,8 +170,10 @@ class Pieces {
     if (got < 0) read_failed_ = true;
     return got;
   }
-  bool write_page(const char* data, std::size_t n, std::uint64_t offset) {
+  // For the slot's piece: nothing once the piece is taken over.
+  bool write_page(const Slot& slot, const char* data, std::size_t n, std::uint64_t offset) {
     const std::lock_guard<std::mutex> lock(page_mutex_);
+    if (slot.abandoned.load(std::memory_order_acquire)) return true;
     if (!page_.write_at(data, n, offset)) write_failed_ = true;
     return !write_failed_;
   }
@@ -165,12 +184,16 @@ class Pieces {
 
   // Places the slot once the pieces before it are placed, waiting for them
   // where they are not yet: for a page that outgrew its memory, or one that
-  // may_place() says can go straight into the file.
+  // may_place() says can go straight into the file. Nothing where the piece
+  // is taken over meanwhile.
   void place_now(Slot& slot) {
     Done before;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      while (published_.load(std::memory_order_relaxed) != slot.number) wait(lock);
+      while (published_.load(std::memory_order_relaxed) != slot.number) {
+        if (slot.abandoned.load(std::memory_order_relaxed)) return;
+        wait(lock);
+      }
       before = last_;
     }
     place_held(slot, before);
@@ -184,24 +207,19 @@ class Pieces {
 
   // The slot's piece is converted: places it, and the pieces after it that
   // are converted too, where the pieces before are placed already;
-  // otherwise leaves it to be placed after the piece before it.
-  void finish(Slot& slot) {
+  // otherwise leaves it to be placed after the piece before it. `took` is
+  // how long its conversion took the thread.
+  void finish(Slot& slot, std::size_t thread, Clock::duration took) {
     std::unique_lock<std::mutex> lock(mutex_);
-    slot.finished = true;
-    Slot* next = &slot;
-    while (next != nullptr && next->finished &&
-           published_.load(std::memory_order_relaxed) == next->number) {
-      const Done before = last_;
-      lock.unlock();
-      const Done done = place(*next, before);
-      lock.lock();
-      last_ = done;
-      if (done.text_ended) stopped_ = true;
-      next->busy = next->finished = false;
-      published_.store(next->number + 1, std::memory_order_release);
-      changed_.notify_all();
-      next = slot_numbered(next->number + 1);
+    piece_time_[thread] = std::chrono::duration_cast<std::chrono::microseconds>(took);
+    if (slot.abandoned.load(std::memory_order_relaxed)) {
+      // The other thread placed it.
+      slot.abandoned.store(false, std::memory_order_relaxed);
+      slot.busy = false;
+      return;
     }
+    slot.finished = true;
+    place_from(lock, &slot);
   }
 
   // Once every thread is done.
@@ -222,7 +240,7 @@ class Pieces {
     slot.before = before;
     slot.placed = true;
     slot.valid = stands(slot);
-    if (slot.valid) write_page(slot.held, slot.held_size, before.page_end);
+    if (slot.valid) write_page(slot, slot.held, slot.held_size, before.page_end);
   }
 
   // Places a converted piece after `before`: writes its page there, or
@@ -240,19 +258,84 @@ class Pieces {
                 .text_ended = slot.text_ended};
   }
 
-  // Until the next piece is placed, with the lock held.
-  void wait(std::unique_lock<std::mutex>& lock) {
+  // Places `next` and the converted pieces after it, from where the pieces
+  // before are placed; with the lock held.
+  void place_from(std::unique_lock<std::mutex>& lock, Slot* next) {
+    while (next != nullptr && next->finished &&
+           published_.load(std::memory_order_relaxed) == next->number) {
+      const Done before = last_;
+      lock.unlock();
+      const Done done = place(*next, before);
+      lock.lock();
+      next->busy = next->finished = false;
+      publish(next->number, done);
+      next = slot_numbered(next->number + 1);
+    }
+  }
+
+  void publish(std::uint64_t number, const Done& done) {
+    last_ = done;
+    if (done.text_ended) stopped_ = true;
+    published_.store(number + 1, std::memory_order_release);
+    changed_.notify_all();
+  }
+
+  // Until the next piece is placed, or until `until` where that comes first;
+  // with the lock held. False where nothing was placed.
+  bool wait(std::unique_lock<std::mutex>& lock,
+            Clock::time_point until = Clock::time_point::max()) {
     const std::uint64_t seen = published_.load(std::memory_order_acquire);
+    const auto placed = [&] { return published_.load(std::memory_order_acquire) != seen; };
     lock.unlock();
-    const auto until = std::chrono::steady_clock::now() + SPIN_FOR;
-    while (published_.load(std::memory_order_acquire) == seen &&
-           std::chrono::steady_clock::now() < until) {
-      std::this_thread::yield();
+    const auto spin_until = std::min(until, Clock::now() + SPIN_FOR);
+    while (!placed() && Clock::now() < spin_until) std::this_thread::yield();
+    lock.lock();
+    if (until == Clock::time_point::max()) {
+      changed_.wait(lock, placed);
+      return true;
+    }
+    return changed_.wait_until(lock, until, placed);
+  }
+
+  // The thread has waited for the other's piece, the next to place, for
+  // longer than that piece should take: the other core is busy with
+  // something else, or its thread not running. Converts the piece itself,
+  // from where the rows stand, and lets the other thread take no more: on a
+  // loaded machine one core alone is faster than two waiting for each
+  // other. With the lock held; false where the next piece is not the other
+  // thread's to convert.
+  bool take_over(std::unique_lock<std::mutex>& lock, std::size_t thread) {
+    const std::uint64_t number = published_.load(std::memory_order_relaxed);
+    Slot* const other = slot_numbered(number);
+    if (other == nullptr || other->finished || owner(*other) == thread ||
+        other->abandoned.load(std::memory_order_relaxed)) {
+      return false;
+    }
+    other->abandoned.store(true, std::memory_order_release);
+    retired_[owner(*other)] = true;
+    Slot own;
+    own.number = number;
+    own.begin = other->begin;
+    own.end = other->end;
+    own.placed = own.valid = true;
+    own.before = last_;
+    lock.unlock();
+    Done done = own.before;
+    if (!own.before.text_ended) {
+      RowState state = own.before.state;
+      convert_piece(*this, own, state);
+      done = Done{.state = own.state,
+                  .page_end = own.before.page_end + own.length,
+                  .text_ended = own.text_ended};
     }
     lock.lock();
-    if (published_.load(std::memory_order_acquire) == seen) {
-      changed_.wait(lock, [&] { return published_.load(std::memory_order_acquire) != seen; });
-    }
+    publish(number, done);
+    place_from(lock, slot_numbered(number + 1));
+    return true;
+  }
+
+  std::size_t owner(const Slot& slot) const {
+    return static_cast<std::size_t>(&slot - slots_.data()) / SLOTS_PER_THREAD;
   }
 
   Slot* slot_numbered(std::uint64_t number) {
@@ -315,6 +398,8 @@ class Pieces {
   std::atomic<std::uint64_t> published_{0};
   Done last_;
   bool stopped_ = false;
+  std::array<bool, THREADS> retired_{};                          // takes no more pieces
+  std::array<std::chrono::microseconds, THREADS> piece_time_{};  // the last piece's
 };
 
 // One piece of the export as a file: its bytes [begin, end), up to a Ctrl-Z.
@@ -325,7 +410,10 @@ class PieceSource final : public SourceFile {
       : pieces_(pieces), slot_(slot), begin_(slot.begin), end_(std::min(slot.end, pieces.size())) {}
 
   std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
-    if (ended_ || (slot_.placed && !slot_.valid)) return 0;
+    if (ended_ || (slot_.placed && !slot_.valid) ||
+        slot_.abandoned.load(std::memory_order_relaxed)) {
+      return 0;
+    }
     const std::uint64_t at = begin_ + offset;
     if (at >= end_) {
       // A piece that reaches the end of the file ends the text there.
@@ -367,6 +455,7 @@ class PiecePage final : public PageFile {
   PiecePage(Pieces& pieces, Slot& slot) : pieces_(pieces), slot_(slot) {}
 
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    if (slot_.abandoned.load(std::memory_order_relaxed)) return true;
     // Placed as soon as the pieces before it are, the page is held in
     // memory only while the piece before it is still being converted.
     if (!slot_.placed && pieces_.may_place(slot_)) pieces_.place_now(slot_);
@@ -381,9 +470,13 @@ class PiecePage final : public PageFile {
       pieces_.place_now(slot_);
     }
     if (!slot_.valid) return true;
-    return pieces_.write_page(data, n, slot_.before.page_end + offset);
+    return pieces_.write_page(slot_, data, n, slot_.before.page_end + offset);
   }
   bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    if (slot_.abandoned.load(std::memory_order_relaxed)) {
+      std::memset(data, '>', n);
+      return true;
+    }
     if (!slot_.placed) {
       if (offset > slot_.held_size || n > slot_.held_size - offset) return false;
       std::memcpy(data, slot_.held + offset, n);
@@ -446,8 +539,9 @@ void convert_pieces(Pieces& pieces, std::size_t thread) {
   while (Slot* slot = pieces.take(thread)) {
     RowState state = pieces.settings().first;
     if (slot->number > 0) state = RowState{.quoted = false, .previous = LF};
+    const auto start = Clock::now();
     convert_piece(pieces, *slot, state);
-    pieces.finish(*slot);
+    pieces.finish(*slot, thread, Clock::now() - start);
   }
 }
 
