@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <utility>
 
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
