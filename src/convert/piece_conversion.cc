@@ -54,13 +54,13 @@ constexpr std::size_t THREADS = 2;
 // take milliseconds to wake a core that has gone to sleep.
 constexpr std::chrono::microseconds SPIN_FOR{3000};
 using Clock = std::chrono::steady_clock;
-// How long a thread waits for the other's piece, the next to be placed,
-// before it converts that piece itself and goes on alone: at least this
-// long, and as long as its own last TAKE_OVER_PIECES pieces took, far
-// longer than a piece takes unless the other's core is busy with another
-// program (or its thread is not running).
-constexpr std::chrono::microseconds TAKE_OVER_AFTER{500};
-constexpr int TAKE_OVER_PIECES = 4;
+// How long the other thread's piece, the next to be placed, may go without
+// a read or a write before a thread waiting for it converts it itself and
+// goes on alone: at least this long, and as long as the waiting thread's
+// own last piece took. A conversion that runs reads or writes every few
+// dozen microseconds; one that does not has lost its core to another
+// program, or its thread is not running.
+constexpr std::chrono::microseconds TAKE_OVER_AFTER{250};
 
 // What the pieces up to one left to the next.
 struct Done {
@@ -84,6 +84,9 @@ struct Slot {
   // Taken over by the other thread, which converts the piece itself: what
   // this conversion still reads and writes no longer counts.
   std::atomic<bool> abandoned{false};
+  // Counts the conversion's reads and writes: the other thread takes the
+  // piece over only where it stands still.
+  std::atomic<std::uint32_t> progress{0};
   Done before;
   // The page, until placed: memory of HELD_PIECES pieces.
   char* held = nullptr;
@@ -143,8 +146,7 @@ class Pieces {
           alone = retired_[(thread + 1) % THREADS];
           break;
         }
-        const auto patience = std::max(TAKE_OVER_AFTER, TAKE_OVER_PIECES * piece_time_[thread]);
-        if (!wait(lock, Clock::now() + patience) && !take_over(lock, thread)) wait(lock);
+        wait_or_take_over(lock, thread);
       }
     }
     {
@@ -192,7 +194,7 @@ class Pieces {
       std::unique_lock<std::mutex> lock(mutex_);
       while (published_.load(std::memory_order_relaxed) != slot.number) {
         if (slot.abandoned.load(std::memory_order_relaxed)) return;
-        wait(lock);
+        wait_or_take_over(lock, owner(slot));
       }
       before = last_;
     }
@@ -297,26 +299,46 @@ class Pieces {
     return changed_.wait_until(lock, until, placed);
   }
 
-  // The thread has waited for the other's piece, the next to place, for
-  // longer than that piece should take: the other core is busy with
-  // something else, or its thread not running. Converts the piece itself,
-  // from where the rows stand, and lets the other thread take no more: on a
-  // loaded machine one core alone is faster than two waiting for each
-  // other. With the lock held; false where the next piece is not the other
-  // thread's to convert.
-  bool take_over(std::unique_lock<std::mutex>& lock, std::size_t thread) {
-    const std::uint64_t number = published_.load(std::memory_order_relaxed);
-    Slot* const other = slot_numbered(number);
+  // The other thread's piece, the next to place, while it is converted;
+  // null where the next piece is not that.
+  Slot* others_next(std::size_t thread) {
+    Slot* const other = slot_numbered(published_.load(std::memory_order_relaxed));
     if (other == nullptr || other->finished || owner(*other) == thread ||
         other->abandoned.load(std::memory_order_relaxed)) {
-      return false;
+      return nullptr;
     }
-    other->abandoned.store(true, std::memory_order_release);
-    retired_[owner(*other)] = true;
+    return other;
+  }
+
+  // Until the next piece is placed, with the lock held. Where that is the
+  // other thread's and its conversion reads and writes nothing for longer
+  // than a piece takes, converts the piece itself instead.
+  void wait_or_take_over(std::unique_lock<std::mutex>& lock, std::size_t thread) {
+    Slot* const other = others_next(thread);
+    if (other == nullptr) {
+      wait(lock);
+      return;
+    }
+    const std::uint32_t progress = other->progress.load(std::memory_order_relaxed);
+    const auto patience = std::max(TAKE_OVER_AFTER, piece_time_[thread]);
+    if (!wait(lock, Clock::now() + patience) && others_next(thread) == other &&
+        other->progress.load(std::memory_order_relaxed) == progress) {
+      take_over(lock, *other);
+    }
+  }
+
+  // Converts the other thread's piece `other`, the next to place, from
+  // where the rows stand, and lets the other thread take no more: on a
+  // loaded machine one core alone is faster than two waiting for each
+  // other. With the lock held.
+  void take_over(std::unique_lock<std::mutex>& lock, Slot& other) {
+    const std::uint64_t number = other.number;
+    other.abandoned.store(true, std::memory_order_release);
+    retired_[owner(other)] = true;
     Slot own;
     own.number = number;
-    own.begin = other->begin;
-    own.end = other->end;
+    own.begin = other.begin;
+    own.end = other.end;
     own.placed = own.valid = true;
     own.before = last_;
     lock.unlock();
@@ -331,7 +353,6 @@ class Pieces {
     lock.lock();
     publish(number, done);
     place_from(lock, slot_numbered(number + 1));
-    return true;
   }
 
   std::size_t owner(const Slot& slot) const {
@@ -406,10 +427,11 @@ class Pieces {
 // It ends at once when the piece's page turns out to be dropped.
 class PieceSource final : public SourceFile {
  public:
-  PieceSource(Pieces& pieces, const Slot& slot)
+  PieceSource(Pieces& pieces, Slot& slot)
       : pieces_(pieces), slot_(slot), begin_(slot.begin), end_(std::min(slot.end, pieces.size())) {}
 
   std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
+    slot_.progress.fetch_add(1, std::memory_order_relaxed);
     if (ended_ || (slot_.placed && !slot_.valid) ||
         slot_.abandoned.load(std::memory_order_relaxed)) {
       return 0;
@@ -441,7 +463,7 @@ class PieceSource final : public SourceFile {
 
  private:
   Pieces& pieces_;
-  const Slot& slot_;
+  Slot& slot_;
   const std::uint64_t begin_, end_;
   bool ended_ = false;
   bool text_ended_ = false;
@@ -455,6 +477,7 @@ class PiecePage final : public PageFile {
   PiecePage(Pieces& pieces, Slot& slot) : pieces_(pieces), slot_(slot) {}
 
   bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    slot_.progress.fetch_add(1, std::memory_order_relaxed);
     if (slot_.abandoned.load(std::memory_order_relaxed)) return true;
     // Placed as soon as the pieces before it are, the page is held in
     // memory only while the piece before it is still being converted.
