@@ -335,21 +335,16 @@ class Pieces {
     const std::uint64_t number = other.number;
     other.abandoned.store(true, std::memory_order_release);
     retired_[owner(other)] = true;
+    // Placed, but converted from no state yet: place() converts it from
+    // where the rows stand, as it does a piece that started in quotes.
     Slot own;
     own.number = number;
     own.begin = other.begin;
     own.end = other.end;
-    own.placed = own.valid = true;
+    own.placed = true;
     own.before = last_;
     lock.unlock();
-    Done done = own.before;
-    if (!own.before.text_ended) {
-      RowState state = own.before.state;
-      convert_piece(*this, own, state);
-      done = Done{.state = own.state,
-                  .page_end = own.before.page_end + own.length,
-                  .text_ended = own.text_ended};
-    }
+    const Done done = place(own, own.before);
     lock.lock();
     publish(number, done);
     place_from(lock, slot_numbered(number + 1));
