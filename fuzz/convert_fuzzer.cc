@@ -10,13 +10,13 @@
 #include <iterator>
 #include <string>
 
-#include "cli/driver.h"
-#include "convert/page_conversion.h"
-#include "page_check.h"
-#include "reference_page.h"
 #include "streams/file_access.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
+#include "convert/page_conversion.h"
+#include "cli/driver.h"
+#include "page_check.h"
+#include "reference_page.h"
 
 namespace {
 
@@ -52,9 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Every way of classifying blocks that this processor runs.
   constexpr BlockPath paths[] = {BlockPath::plain, BlockPath::sse2, BlockPath::avx2};
   const BlockPath path = paths[(size / 7) % std::size(paths)];
-  // One core, or two with pieces of a few bytes.
-  constexpr std::size_t piece_sizes[] = {NO_PIECES, 1, 2, 5, 16};
-  const std::size_t piece_size = piece_sizes[(size / 3) % std::size(piece_sizes)];
   SourceStream source(memory_source_file(bytes), source_sizes[pick % std::size(source_sizes)]);
   OutputStream output(memory_page_file(page), output_sizes[pick / std::size(source_sizes)]);
 
@@ -63,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!export_text(bytes).empty()) fail("first line not read from a non-empty export");
     return 0;
   }
-  convert_table(source, output, path, piece_size);
+  convert_table(source, output, path);
   if (source.failed()) fail("source read failed");
   if (!output.close()) fail("page write failed");
 

@@ -4,20 +4,15 @@
 // link writer's fast path see it as well as the character scan.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cctype>
-#include <chrono>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "convert/page_conversion.h"
 #include "convert/page_texts.h"
 #include "page_check.h"
 #include "reference_page.h"
-#include "streams/file_access.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
@@ -47,7 +42,6 @@ struct Pass {
   std::size_t source_buffer = DEFAULT_SOURCE_BUFFER, output_buffer = DEFAULT_OUTPUT_BUFFER;
   BlockPath path = fastest_block_path();
   bool padded = false;
-  std::size_t pieces = PIECE_SIZE;
   friend void PrintTo(const Pass& pass, std::ostream* out) { *out << pass.name; }
 };
 
@@ -59,10 +53,6 @@ const std::vector<Pass> kPasses = {
     {.name = "plain_padded", .path = BlockPath::plain, .padded = true},
     {.name = "sse2_padded", .path = BlockPath::sse2, .padded = true},
     {.name = "avx2_padded", .path = BlockPath::avx2, .padded = true},
-    // On two cores, in pieces of a byte or a few: a line break ends most.
-    {.name = "pieces_1", .pieces = 1},
-    {.name = "pieces_3_buffers_3_7", .source_buffer = 3, .output_buffer = 7, .pieces = 3},
-    {.name = "pieces_8_padded", .padded = true, .pieces = 8},
 };
 const std::string kPadCell(2 * CLASS_BLOCK - 4, 'p');
 const std::string kFill(2 * CLASS_BLOCK, 'p');
@@ -85,8 +75,7 @@ class TableCase : public ::testing::TestWithParam<CasePass> {
       if (c.export_text.find('\x1A') == std::string::npos)
         body += (body.ends_with('\n') ? "<tr>\n<td> " : " ") + kFill;
     }
-    const std::string page =
-        convert_bytes(text, pass.source_buffer, pass.output_buffer, pass.path, pass.pieces);
+    const std::string page = convert_bytes(text, pass.source_buffer, pass.output_buffer, pass.path);
     EXPECT_EQ(table_body(page, c.utf8), body);
   }
 };
@@ -243,29 +232,6 @@ TEST(Conversion, RandomExportsTerminateAndKeepTheirText) {
     const std::string page = convert_bytes(text, 1 + random(8), 2 + random(16));
     ASSERT_EQ(check_page(text, page), "") << "export: " << text;
     ASSERT_EQ(page, reference_page(text)) << "export: " << text;
-  }
-}
-
-// Where the second thread stalls, as a thread does whose core another
-// program keeps busy (here at each write of the page), the first takes its
-// piece over and goes on alone; the page is the same as on one core.
-TEST(Conversion, StalledSecondThreadsPieceIsTakenOver) {
-  const std::string alphabet[] = {";", "\"", "@", " ", "\n", "\r\n", "a", "bcdefgh", "ij.kl"};
-  Random random{777};
-  std::string text;
-  while (text.size() < 300000) text += alphabet[random(std::size(alphabet))];
-  for (std::size_t piece_size : {64u, 256u, 1024u}) {
-    const std::thread::id test_thread = std::this_thread::get_id();
-    const auto stall = [&](std::uint64_t, std::size_t) {
-      if (std::this_thread::get_id() != test_thread)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    };
-    std::string page;
-    SourceStream source(memory_source_file(text), DEFAULT_SOURCE_BUFFER);
-    OutputStream output(watched_page_file(page, stall), DEFAULT_OUTPUT_BUFFER);
-    convert_table(source, output, fastest_block_path(), piece_size);
-    ASSERT_TRUE(output.close());
-    EXPECT_TRUE(page == reference_page(text)) << "pieces of " << piece_size;
   }
 }
 

@@ -166,10 +166,27 @@ struct Write {
   std::uint64_t offset;
   std::size_t size;
 };
+class NotedPage final : public PageFile {
+ public:
+  NotedPage(std::string& page, std::vector<Write>& writes)
+      : page_(memory_page_file(page)), writes_(writes) {}
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    writes_.push_back({offset, n});
+    return page_->write_at(data, n, offset);
+  }
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    return page_->read_at(data, n, offset);
+  }
+  bool close() override { return page_->close(); }
 
-// An export the cases read, its page, and where the page's writes fall.
+ private:
+  std::unique_ptr<PageFile> page_;
+  std::vector<Write>& writes_;
+};
+
+// The export all cases read, its page, and where the page's writes fall.
 struct Subject {
-  explicit Subject(std::size_t size);
+  Subject();
   TempDir dir;
   std::string export_path = dir / "export.csv";
   std::string export_text;
@@ -179,9 +196,9 @@ struct Subject {
   std::uint64_t ring_second = 0;
 };
 
-Subject::Subject(std::size_t size) {
+Subject::Subject() {
   export_text = "Nom;Pr\xE9nom;Adresse;E-mail;Notes\r\n";
-  for (int i = 0; export_text.size() < size; ++i) {
+  for (int i = 0; export_text.size() < kExportSize; ++i) {
     const std::string n = to_string(i);
     export_text += "Dupont" + n + ";Fran\xE7ois;\"" + n + " rue des \xC9" +
                    "coles\r\nB\xE2timent " + n + "\";f.dupont" + n +
@@ -193,9 +210,7 @@ Subject::Subject(std::size_t size) {
   std::string copy;
   std::vector<Write> writes;
   SourceStream source(memory_source_file(export_text));
-  OutputStream output(watched_page_file(copy, [&writes](std::uint64_t offset, std::size_t n) {
-    writes.push_back({offset, n});
-  }));
+  OutputStream output(std::make_unique<NotedPage>(copy, writes));
   convert_table(source, output);
   output.close();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
@@ -208,14 +223,7 @@ Subject::Subject(std::size_t size) {
 }
 
 const Subject& subject() {
-  static const Subject made(kExportSize);
-  return made;
-}
-
-// One long enough to be converted in pieces on two cores, each reading the
-// export and writing the page at offsets of its own.
-const Subject& piece_subject() {
-  static const Subject made(PIECES_FROM * PIECE_SIZE + 400000);
+  static const Subject made;
   return made;
 }
 
@@ -341,12 +349,12 @@ class Faults : public ::testing::TestWithParam<Path> {
     return run_tool_process(mount.mount_point(), {"export.csv"}, "", options);
   }
 
-  void check(const Case& c, const Subject& s = subject()) {
+  void check(const Case& c) {
     SCOPED_TRACE(c.what);
     // A case's own limit comes after, and wins.
     std::vector<std::string> faults = {at("page-limit", kPageLimit)};
     faults.insert(faults.end(), c.faults.begin(), c.faults.end());
-    FaultMount mount(s.export_path, faults);
+    FaultMount mount(subject().export_path, faults);
     const RunResult r = run(mount, c.file_size_limit);
     const std::string head = std::string(BANNER) + "export.csv -> ";
     const std::string converted = head + std::string(DONE) + std::string(CLOSING_BANNER);
@@ -359,7 +367,8 @@ class Faults : public ::testing::TestWithParam<Path> {
     if (converts) {
       EXPECT_EQ(r.status, 0) << how_it_ended(r);
       EXPECT_EQ(r.console, converted);
-      EXPECT_TRUE(read_file(mount.page_path()) == s.page) << "carnet.htm is not the page expected";
+      EXPECT_TRUE(read_file(mount.page_path()) == subject().page)
+          << "carnet.htm is not the page expected";
     } else {
       EXPECT_EQ(r.status, FAILED_EXIT) << how_it_ended(r);
       EXPECT_EQ(r.console, c.outcome == Outcome::kReadFails ? read_failed : write_failed);
@@ -417,21 +426,6 @@ TEST_P(Faults, Export) {
 
 TEST_P(Faults, Page) {
   for (const Case& c : page_cases()) check(c);
-}
-
-TEST_P(Faults, Pieces) {
-  const Subject& s = piece_subject();
-  const std::uint64_t size = s.export_text.size(), last = s.page.size() - 1;
-  const std::vector<Case> cases = {
-      {"read error halfway", {at("read-eio", size / 2)}, Outcome::kReadFails},
-      {"read error at the last byte", {at("read-eio", size - 1)}, Outcome::kReadFails},
-      {"short reads", {at("read-max", 1000)}, Outcome::kConverts},
-      {"every other read interrupted", {at("read-eintr", 2)}, Outcome::kConverts},
-      {"write error halfway", {at("write-eio", last / 2)}, Outcome::kWriteFails},
-      {"disk full at the last byte", {at("write-enospc", last)}, Outcome::kWriteFails},
-      {"short writes", {at("write-max", 1000)}, Outcome::kConvertsWritingShort},
-  };
-  for (const Case& c : cases) check(c, s);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Faults, ::testing::Values(Path::kPlain, Path::kRing),

@@ -5,7 +5,6 @@
 // buffer may be freed while the kernel may still use it.
 #include "streams/kernel_ring.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -238,46 +237,6 @@ TEST(ReadAhead, ReadsPastFourGiBAskForSomething) {
   const std::size_t huge = std::size_t{1} << 32;
   file->prefetch(bytes, huge, 0);
   EXPECT_EQ(file->read(bytes, huge, 0), static_cast<std::ptrdiff_t>(text.size()));
-}
-
-// The page's file itself, written and read at offsets.
-class FdPage final : public PageFile {
- public:
-  explicit FdPage(int fd) : fd_(fd) {}
-  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    return ::pwrite(fd_, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
-  }
-  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    return ::pread(fd_, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
-  }
-  bool close() override { return true; }
-
- private:
-  int fd_;
-};
-std::unique_ptr<PageFile> fd_page(int fd) {
-  return std::make_unique<FdPage>(fd);
-}
-
-// The kernel's own ring takes work only from the thread that set it up: a
-// page written behind from its first write is written directly once the
-// export goes in pieces on two threads, and comes out whole.
-TEST(WriteBehind, PageInPiecesOnTwoThreads) {
-  std::string text;
-  while (text.size() < 64 * 1024) text += read_file(QUILLANTREX_EXAMPLES "/contacts.csv");
-  const std::string plain = convert_bytes(text, 4096, 4096, fastest_block_path(), NO_PIECES);
-  TempDir dir;
-  const std::string name = dir / "carnet.htm";
-  const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  {
-    SourceStream source(memory_source_file(text), 4096);
-    OutputStream output(write_behind(fd_page(fd), fd, kernel_ring(2)), 4096);
-    convert_table(source, output, fastest_block_path(), 256);
-    EXPECT_TRUE(output.close());
-  }
-  ::close(fd);
-  EXPECT_TRUE(read_file(name) == plain);
 }
 
 // io_uring would write a pipe or a device as a stream: it is written plainly.

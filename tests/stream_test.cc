@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include "streams/write_behind.h"
 #endif
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -18,7 +16,6 @@
 
 #include "convert/page_conversion.h"
 #include "streams/output_stream.h"
-#include "streams/side_thread.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
 
@@ -278,39 +275,6 @@ TEST(OutputStream, WriteFailureIsReportedAtClose) {
   OutputStream out(memory_page_file(page, 10), 8);
   out.write_text("more than one window of text");
   EXPECT_FALSE(out.close());
-}
-
-// The core the calling thread runs on, where the system tells; -1 elsewhere.
-int current_core() {
-#if defined(__linux__) && defined(__GLIBC__)
-  return sched_getcpu();
-#else
-  return -1;
-#endif
-}
-
-// The work runs; with two cores or more, beside the caller on another one,
-// and the caller may use all of its cores again once it is joined.
-TEST(SideThread, RunsBesideTheCallerAndGivesItsCoresBack) {
-#if defined(__linux__) && defined(__GLIBC__)
-  cpu_set_t cores;
-  ASSERT_EQ(sched_getaffinity(0, sizeof cores, &cores), 0);
-  const int core_count = CPU_COUNT(&cores);
-#endif
-  SideThread side;
-  std::atomic<int> side_core{-2};
-  ASSERT_TRUE(side.start([&side_core] { side_core = current_core(); }));
-  EXPECT_FALSE(side.start([] {})) << "one thread at a time";
-  [[maybe_unused]] const int caller_core = current_core();
-  side.join();
-  EXPECT_NE(side_core, -2);
-#if defined(__linux__) && defined(__GLIBC__)
-  ASSERT_EQ(sched_getaffinity(0, sizeof cores, &cores), 0);
-  EXPECT_EQ(CPU_COUNT(&cores), core_count) << "the caller's cores given back";
-  if (core_count >= 2) {
-    EXPECT_NE(side_core, caller_core);
-  }
-#endif
 }
 
 }  // namespace

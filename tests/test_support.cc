@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <utility>
 
 #include "convert/page_conversion.h"
 #include "convert/page_texts.h"
@@ -71,40 +70,13 @@ std::string from_crlf(const std::string& page) {
 }
 
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer, BlockPath path, std::size_t piece_size) {
+                          std::size_t output_buffer, BlockPath path) {
   std::string page;
   SourceStream source(memory_source_file(export_text), source_buffer);
   OutputStream output(memory_page_file(page), output_buffer);
-  convert_table(source, output, path, piece_size);
+  convert_table(source, output, path);
   EXPECT_TRUE(output.close());
   return page;
-}
-
-namespace {
-
-class WatchedPage final : public PageFile {
- public:
-  WatchedPage(std::string& page, std::function<void(std::uint64_t, std::size_t)> before_write)
-      : page_(memory_page_file(page)), before_write_(std::move(before_write)) {}
-  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    before_write_(offset, n);
-    return page_->write_at(data, n, offset);
-  }
-  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    return page_->read_at(data, n, offset);
-  }
-  bool close() override { return page_->close(); }
-
- private:
-  std::unique_ptr<PageFile> page_;
-  std::function<void(std::uint64_t, std::size_t)> before_write_;
-};
-
-}  // namespace
-
-std::unique_ptr<PageFile> watched_page_file(
-    std::string& page, std::function<void(std::uint64_t, std::size_t)> before_write) {
-  return std::make_unique<WatchedPage>(page, std::move(before_write));
 }
 
 std::string table_body(const std::string& page, bool utf8) {

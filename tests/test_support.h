@@ -5,14 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "convert/block_classify.h"
-#include "convert/piece_conversion.h"
-#include "streams/file_access.h"
 
 namespace quillantrex::testing {
 
@@ -44,16 +40,9 @@ struct Random {
 std::string from_crlf(const std::string& page);
 
 // Converts `export_text` through files in memory with the given stream
-// buffer sizes, block path and pieces for the second core, and returns the
-// page's bytes.
+// buffer sizes and block path and returns the page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
-                          std::size_t output_buffer, BlockPath path = fastest_block_path(),
-                          std::size_t piece_size = PIECE_SIZE);
-
-// A page in memory, as memory_page_file() makes, that calls `before_write`
-// with the offset and size of each write before it is made.
-std::unique_ptr<PageFile> watched_page_file(
-    std::string& page, std::function<void(std::uint64_t, std::size_t)> before_write);
+                          std::size_t output_buffer, BlockPath path = fastest_block_path());
 
 // The table between FIRST_ROW_OPEN and the closing TABLE_CLOSE + PAGE_FOOT,
 // line breaks as "\n". Fails the test if the page around it is not exact,

@@ -1,14 +1,7 @@
 #include "convert/block_classify.h"
 
 #ifdef QUILLANTREX_AVX2_PATH
-// glibc 2.33 and later tell what the processor has from the answers it
-// asked for before main(); clang cannot read the header as C++.
-#if defined(__GLIBC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>
-#define QUILLANTREX_GLIBC_KNOWS_CPU 1
-#else
 #include <cpuid.h>
-#endif
 #endif
 
 namespace quillantrex {
@@ -16,24 +9,6 @@ namespace quillantrex {
 namespace {
 
 #ifdef QUILLANTREX_AVX2_PATH
-#ifdef QUILLANTREX_GLIBC_KNOWS_CPU
-// glibc's names for the features, and whether the system keeps their
-// registers across task switches, as "active".
-#define QUILLANTREX_GLIBC_avx2 CPU_FEATURE_ACTIVE(AVX2)
-#define QUILLANTREX_GLIBC_pclmul CPU_FEATURE_ACTIVE(PCLMULQDQ)
-#define QUILLANTREX_GLIBC_popcnt CPU_FEATURE_ACTIVE(POPCNT)
-#define QUILLANTREX_GLIBC_bmi CPU_FEATURE_ACTIVE(BMI1)
-#define QUILLANTREX_GLIBC_bmi2 CPU_FEATURE_ACTIVE(BMI2)
-
-// In a virtual machine each question to the processor is a trip to the
-// hypervisor, 7 microseconds here: the three below took 3 % of the time of
-// a 1 KB export. glibc has the answers already.
-bool processor_runs_avx2_path() {
-#define QUILLANTREX_HAS(f) &&QUILLANTREX_GLIBC_##f
-  return true QUILLANTREX_AVX2_FEATURES(QUILLANTREX_HAS, QUILLANTREX_HAS);
-#undef QUILLANTREX_HAS
-}
-#else
 // A processor's answer to one CPUID question.
 struct CpuidLeaf {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -64,7 +39,6 @@ bool processor_runs_avx2_path() {
   return true QUILLANTREX_AVX2_FEATURES(QUILLANTREX_HAS, QUILLANTREX_HAS);
 #undef QUILLANTREX_HAS
 }
-#endif  // QUILLANTREX_GLIBC_KNOWS_CPU
 #endif
 
 BlockPath detect_fastest_block_path() {

@@ -13,8 +13,6 @@
 #include "convert/mail_link.h"
 #include "convert/overshoot_copy.h"
 #include "convert/page_texts.h"
-#include "convert/piece_conversion.h"
-#include "convert/row_conversion.h"
 #include "convert/text_encoding.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
@@ -268,7 +266,8 @@ std::string page_head(bool utf8) {
   return head;
 }
 
-void write_table_start(SourceStream& source, OutputStream& output) {
+void convert_table(SourceStream& source, OutputStream& output, BlockPath path) {
+  path = runnable_block_path(path);
   // A page holds about every byte of its export, and more.
   if (const std::int64_t size = source.file_size(); size > 0)
     output.expect_at_least(static_cast<std::uint64_t>(size));
@@ -277,92 +276,75 @@ void write_table_start(SourceStream& source, OutputStream& output) {
   output.write_text(page_head(utf8));
   output.write_text(TABLE_OPEN);
   output.write_text(FIRST_ROW_OPEN);
-}
 
-void write_table_end(OutputStream& output, const RowState& state) {
-  // The closing step writes over END_FILLER, and over the "<tr>\n<td>"
+  // Characters the closing step writes over: END_FILLER, and the "<tr>\n<td>"
   // before it when the export ended with a line break outside quotes. An
   // address that ends the export leaves nothing to write over.
-  if (!state.ended_in_address) {
-    output.write_char(END_FILLER);
-    const int backstep = !state.quoted && state.previous == '\n' ? CLOSE_BACKSTEP : 1;
-    output.step_back(static_cast<std::size_t>(backstep));
-  }
-  output.write_text(TABLE_CLOSE);
-  output.write_text(PAGE_FOOT);
-}
-
-void convert_rows(SourceStream& source, OutputStream& output, BlockPath path, RowState& state) {
-  path = runnable_block_path(path);
-  state.ended_in_address = false;
-  bool quoted = state.quoted;
-  int previous = state.previous;
+  int backstep = 0;
+  bool quoted = false;
+  int previous = 0;
   int last = 0;
   // Below, a quote writes nothing either way, and neither does the CR of a
   // CR LF, which read_char() takes with its LF.
   static_assert(STRUCTURE_TEXT<'"', false>.empty() && STRUCTURE_TEXT<'"', true>.empty() &&
                 STRUCTURE_TEXT<'\r', false>.empty() && STRUCTURE_TEXT<'\r', true>.empty());
-  for (;;) {
+  while (last != END_OF_INPUT) {
     if (convert_in_bulk(source, output, path, quoted, previous)) {
       // Straight to the link writer, as the character scan below would go.
       source.skip(1);
       last = '@';
       write_mail_link(source, output, last);
-    } else {
-      if (quoted ? copy_plain_run<QuotedStops>(source, output)
-                 : copy_plain_run<PlainStops>(source, output)) {
-        previous = 0;
-      }
-      last = source.read_char();
-      if (last == END_OF_INPUT) break;
-      if (quoted) {
-        switch (last) {
-          case '"':
-            quoted = false;
-            break;
-          case '\n':
-            output.write_stored(STRUCTURE_STORED<'\n', true>);
-            break;
-          default:
-            output.write_char(last);
-        }
-      } else {
-        switch (last) {
-          case '"':
-            quoted = true;
-            break;
-          case '\n':
-            output.write_stored(STRUCTURE_STORED<'\n', false>);
-            break;
-          case ';':
-            output.write_stored(STRUCTURE_STORED<';', false>);
-            break;
-          case '@':
-            write_mail_link(source, output, last);
-            break;
-          default:
-            output.write_char(last);
-        }
-      }
+      previous = last;
+      continue;
     }
-    // Only the link writer ends the text here: an address ended it.
-    if (last == END_OF_INPUT) {
-      state.ended_in_address = true;
-      break;
+    if (quoted ? copy_plain_run<QuotedStops>(source, output)
+               : copy_plain_run<PlainStops>(source, output)) {
+      previous = 0;
+    }
+    last = source.read_char();
+    if (quoted) {
+      switch (last) {
+        case '"':
+          quoted = false;
+          break;
+        case '\n':
+          output.write_stored(STRUCTURE_STORED<'\n', true>);
+          break;
+        case END_OF_INPUT:
+          output.write_char(END_FILLER);
+          backstep = 1;
+          break;
+        default:
+          output.write_char(last);
+      }
+    } else {
+      switch (last) {
+        case '"':
+          quoted = true;
+          break;
+        case '\n':
+          output.write_stored(STRUCTURE_STORED<'\n', false>);
+          break;
+        case ';':
+          output.write_stored(STRUCTURE_STORED<';', false>);
+          break;
+        case '@':
+          write_mail_link(source, output, last);
+          break;
+        case END_OF_INPUT:
+          output.write_char(END_FILLER);
+          backstep = previous == '\n' ? CLOSE_BACKSTEP : 1;
+          break;
+        default:
+          output.write_char(last);
+      }
     }
     previous = last;
   }
-  state.quoted = quoted;
-  state.previous = previous;
-}
 
-void convert_table(SourceStream& source, OutputStream& output, BlockPath path,
-                   std::size_t piece_size) {
-  write_table_start(source, output);
-  RowState state;
-  if (!convert_rows_in_pieces(source, output, path, piece_size, state))
-    convert_rows(source, output, path, state);
-  write_table_end(output, state);
+  output.step_back(static_cast<std::size_t>(backstep));
+  output.write_text(TABLE_CLOSE);
+  output.write_text(PAGE_FOOT);
 }
 
 }  // namespace quillantrex

@@ -3,11 +3,9 @@
 #ifndef QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 #define QUILLANTREX_CONVERT_PAGE_CONVERSION_H_
 
-#include <cstddef>
 #include <string>
 
 #include "convert/block_classify.h"
-#include "convert/piece_conversion.h"
 
 namespace quillantrex {
 
@@ -16,11 +14,9 @@ class OutputStream;
 
 // Writes the whole page to `output`, which must be empty. Reads `source` from
 // its start wherever it stands. Failures are left in the streams' failed().
-// `path` picks how the scan classifies blocks, and `piece_size` how large
-// the pieces are that the second core converts (NO_PIECES: none); the page
-// is the same.
+// `path` picks how the scan classifies blocks; the page is the same.
 void convert_table(SourceStream& source, OutputStream& output,
-                   BlockPath path = fastest_block_path(), std::size_t piece_size = PIECE_SIZE);
+                   BlockPath path = fastest_block_path());
 
 // PAGE_HEAD as written for a Windows-1252 (or plain ASCII) export, or for a
 // UTF-8 one.

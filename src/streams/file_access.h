@@ -72,13 +72,6 @@ class PageFile {
   virtual bool read_at(char* data, std::size_t n, std::uint64_t offset) = 0;
   // False if the file could not be closed cleanly; nothing is possible after.
   virtual bool close() = 0;
-  // Has the writes from here on go straight to the file, once those in
-  // flight are done, so that any thread may write it, one at a time. False
-  // if a write in flight failed.
-  virtual bool write_directly() { return true; }
-  // Where offset 0 of this file lies in the file its bytes end up in: the
-  // page's writes are aligned to that file's blocks.
-  virtual std::uint64_t origin() const { return 0; }
 };
 
 // The most a page may hold to count as small: an everyday export's page,

@@ -55,14 +55,7 @@ void OutputStream::flush() {
 std::uint64_t OutputStream::flush_aligned(std::uint64_t offset) {
   const std::uint64_t end = base_ + len_;
   const std::uint64_t grain = std::bit_floor(std::min<std::uint64_t>(64 * 1024, cap_ / 4));
-  // Aligned in the file the bytes end up in, which a page written in pieces
-  // is only part of.
-  const std::uint64_t origin = file_ ? file_->origin() : 0;
-  std::uint64_t aligned = end;
-  if (grain > 1) {
-    const std::uint64_t in_file = (end + origin) / grain * grain;
-    aligned = in_file > origin ? in_file - origin : 0;
-  }
+  const std::uint64_t aligned = grain > 1 ? end / grain * grain : end;
   if (offset != end || dirty_hi_ != len_ || aligned <= base_ + dirty_lo_ || aligned == end) {
     flush();
     return UINT64_MAX;

@@ -5,7 +5,6 @@
 #ifndef QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
 #define QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -149,24 +148,6 @@ class OutputStream {
   // or the close itself failed.
   bool close();
   bool failed() const { return failed_; }
-  // The window's size once the page is no longer small.
-  std::size_t buffer_size() const { return full_; }
-
-  // For writing the rest of the page elsewhere: everything held is written
-  // out, and the file is to be written at mark() and after. Once that is
-  // done, pieces_written() says where the page now ends and whether any of
-  // those writes failed; the position goes to that end.
-  PageFile* file_for_pieces() {
-    flush();
-    if (file_ && !file_->write_directly()) failed_ = true;
-    return file_.get();
-  }
-  void pieces_written(std::uint64_t end, bool failed) {
-    file_len_ = std::max(file_len(), end);
-    base_ = pos_ = end;
-    len_ = 0;
-    if (failed) failed_ = true;
-  }
 
  private:
   // The common case, writing inside the window, stays inline; the rest

@@ -228,16 +228,6 @@ std::string_view SourceStream::buffered_slow() {
   return std::string_view(buf_.get() + pos_, lim_ - pos_);
 }
 
-SourceFile& SourceStream::file_for_pieces() {
-  if (!file_->settle()) failed_ = true;
-  at_end_ = true;
-  return *file_;
-}
-
-void SourceStream::pieces_read(bool failed) {
-  if (failed || !file_->unchanged()) failed_ = true;
-}
-
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
   std::unique_ptr<SourceFile> file = open_source_file(name);
   if (!file) return nullptr;

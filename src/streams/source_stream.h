@@ -101,19 +101,8 @@ class SourceStream {
 
   // True once a read of the file failed (as opposed to ending).
   bool failed() const { return failed_; }
-
-  // The file's size where it tells one, otherwise -1; and the buffer size
-  // the stream was made with.
+  // The file's size where it tells one, otherwise -1.
   std::int64_t file_size() const { return file_->size(); }
-  std::size_t buffer_size() const { return step_; }
-
-  // For reading the rest of the text elsewhere, at offsets: the offset of
-  // the next byte, and the file with no read of the stream's in flight. The
-  // stream is not read again; pieces_read() then says whether any of those
-  // reads failed, and the stream checks that the file did not change.
-  std::uint64_t offset() const { return base_ + pos_; }
-  SourceFile& file_for_pieces();
-  void pieces_read(bool failed);
 
  private:
   bool fill();

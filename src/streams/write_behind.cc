@@ -77,12 +77,6 @@ class WriteBehind final : public PageFile {
     return ring_ != nullptr;
   }
 
-  // The ring takes work only from the thread that set it up.
-  bool write_directly() override {
-    plain_until_ = UINT64_MAX;
-    return stop();
-  }
-
   bool close() override {
     if (!page_) return false;
     const bool written = stop();
