@@ -56,18 +56,6 @@ const BlockPath kPaths[] = {BlockPath::plain, BlockPath::sse2, BlockPath::avx2};
 // The pages are compared with EXPECT_TRUE, as a failed EXPECT_EQ would print
 // megabytes.
 
-// As convert_bytes, from a source that says it reads ahead: the stream then
-// switches between two buffers instead of reading into one again.
-std::string convert_read_ahead(const std::string& text, std::size_t source_buffer,
-                               std::size_t output_buffer) {
-  std::string page;
-  SourceStream source(memory_source_file(text, true), source_buffer);
-  OutputStream output(memory_page_file(page), output_buffer);
-  convert_table(source, output);
-  EXPECT_TRUE(output.close());
-  return page;
-}
-
 TEST(BufferSizes, RealisticExportGivesTheSamePage) {
   const std::string text = realistic_export(3 << 20, Random{1});
   const std::string expected = convert_bytes(text, 17, 100);
@@ -77,7 +65,6 @@ TEST(BufferSizes, RealisticExportGivesTheSamePage) {
   for (auto [source_buffer, output_buffer] : buffers) {
     SCOPED_TRACE(std::to_string(source_buffer) + "/" + std::to_string(output_buffer));
     EXPECT_TRUE(convert_bytes(text, source_buffer, output_buffer) == expected);
-    EXPECT_TRUE(convert_read_ahead(text, source_buffer, output_buffer) == expected);
   }
   for (BlockPath path : kPaths) {
     SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));

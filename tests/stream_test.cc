@@ -4,8 +4,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
-
-#include "streams/write_behind.h"
 #endif
 
 #include <chrono>
@@ -18,13 +16,6 @@
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
-
-namespace quillantrex {
-// The way of writing, in words, in test names and messages.
-void PrintTo(PageWrites writes, std::ostream* out) {
-  *out << (writes == PageWrites::plain ? "plain" : "behind");
-}
-}  // namespace quillantrex
 
 namespace quillantrex::testing {
 namespace {
@@ -201,31 +192,14 @@ TEST(SourceStream, ExportChangedWhileReadIsAFailure) {
   }
 }
 
-// The page files below are written both ways: written behind, a rewrite or
-// read of bytes still in flight must wait for them. Where the system does not
-// write behind, that case is skipped rather than run on the plain path again.
-class OutputStreamWrites : public ::testing::TestWithParam<PageWrites> {
-  void SetUp() override {
-    if (GetParam() == PageWrites::plain) return;
-#ifndef _WIN32
-    TempDir dir;
-    if (page_written_behind(*create_page_file(dir / "probe", PageWrites::behind))) return;
-#endif
-    GTEST_SKIP() << "the page is not written behind here";
-  }
-};
-INSTANTIATE_TEST_SUITE_P(Both, OutputStreamWrites,
-                         ::testing::Values(PageWrites::plain, PageWrites::behind),
-                         ::testing::PrintToStringParamName());
-
 // Writing, stepping back past the part still in memory, reading back and
 // overwriting, with a window of a few bytes. From 8 bytes on, a window moved
 // forward keeps the bytes past its last aligned end, still to be written.
-TEST_P(OutputStreamWrites, StepBackReachesIntoTheFile) {
+TEST(OutputStreamWrites, StepBackReachesIntoTheFile) {
   for (std::size_t window : {2u, 3u, 5u, 8u, 13u, 64u, 4096u}) {
     SCOPED_TRACE(window);
     TempDir dir;
-    auto out = create_output(dir / "p", window, GetParam());
+    auto out = create_output(dir / "p", window);
     std::string text;
     for (int i = 0; i < 40; ++i) text += "row" + std::to_string(i) + "\n";
     out->write_text(text);
@@ -246,9 +220,9 @@ TEST_P(OutputStreamWrites, StepBackReachesIntoTheFile) {
 
 // A step of ten characters over one line break moves back eleven bytes, and
 // text beyond the last write stays.
-TEST_P(OutputStreamWrites, StepBackCountsLineBreaksAsOneCharacter) {
+TEST(OutputStreamWrites, StepBackCountsLineBreaksAsOneCharacter) {
   TempDir dir;
-  auto out = create_output(dir / "p", 4, GetParam());
+  auto out = create_output(dir / "p", 4);
   out->write_text("<tr>\n<td>\xFF");
   out->step_back(10);
   out->write_text("ab");
@@ -256,11 +230,11 @@ TEST_P(OutputStreamWrites, StepBackCountsLineBreaksAsOneCharacter) {
   EXPECT_EQ(read_file(dir / "p"), "abr>\r\n<td>\xFF");
 }
 
-TEST_P(OutputStreamWrites, CopyOverlappingRangesAcrossTheWindow) {
+TEST(OutputStreamWrites, CopyOverlappingRangesAcrossTheWindow) {
   for (std::size_t window : {2u, 7u, 8u, 12u, 4096u}) {
     SCOPED_TRACE(window);
     TempDir dir;
-    auto out = create_output(dir / "p", window, GetParam());
+    auto out = create_output(dir / "p", window);
     out->write_text("0123456789abcdef");
     out->copy(2, 5, 8);   // forward, overlapping
     out->copy(0, 16, 4);  // to the end

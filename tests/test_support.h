@@ -75,9 +75,6 @@ struct RunOptions {
   // past `file_size_limit` bytes (0: no limit; POSIX only).
   int seconds = 60;
   std::uint64_t file_size_limit = 0;
-  // The kernel's io_uring refused, as a container's seccomp profile refuses
-  // it, so that the tool reads and writes plainly (Linux only).
-  bool without_io_uring = false;
 };
 
 // Runs the built tool in `dir` with `args` and `input` on its standard input.

@@ -11,13 +11,7 @@
 #include <csignal>
 
 #ifdef __linux__
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
-
-#include <cstddef>
 #endif
 
 #include "test_support.h"
@@ -25,46 +19,6 @@
 namespace quillantrex::testing {
 
 namespace {
-
-#ifdef __linux__
-#if defined(__x86_64__)
-#define QUILLANTREX_AUDIT_ARCH AUDIT_ARCH_X86_64
-#elif defined(__aarch64__)
-#define QUILLANTREX_AUDIT_ARCH AUDIT_ARCH_AARCH64
-#elif defined(__i386__)
-#define QUILLANTREX_AUDIT_ARCH AUDIT_ARCH_I386
-#elif defined(__arm__) && defined(__ARMEL__)
-#define QUILLANTREX_AUDIT_ARCH AUDIT_ARCH_ARM
-#elif defined(__s390x__)
-#define QUILLANTREX_AUDIT_ARCH AUDIT_ARCH_S390X
-#endif
-#endif
-
-// Makes io_uring_setup fail with ENOSYS for this process and what it
-// executes, as a container's seccomp profile does; false where that cannot
-// be done. Calls of another system-call convention (a 32-bit program on a
-// 64-bit kernel) kill the process: they would go past the filter.
-bool refuse_io_uring() {
-#if defined(QUILLANTREX_AUDIT_ARCH) && defined(__NR_io_uring_setup)
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, QUILLANTREX_AUDIT_ARCH, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-#ifdef __X32_SYSCALL_BIT
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __X32_SYSCALL_BIT | __NR_io_uring_setup, 1, 0),
-#endif
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0;
-#else
-  return false;
-#endif
-}
 
 // In the child, between fork and exec: only async-signal-safe calls.
 [[noreturn]] void start_tool(const std::string& dir, const std::string& console_path, int feed,
@@ -90,7 +44,6 @@ bool refuse_io_uring() {
                        static_cast<rlim_t>(options.file_size_limit)};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(122);
   }
-  if (options.without_io_uring && !refuse_io_uring()) _exit(123);
   ::execv(argv[0], argv);
   _exit(121);
 }

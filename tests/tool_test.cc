@@ -214,8 +214,7 @@ TEST(Tool, Sources) {
         {"a pipe", nullptr, args("/dev/stdin"), text, 0, converted("/dev/stdin"), page_of(text)});
   }
 #endif
-  // Past the first buffer and past a small page: read ahead and written
-  // behind where the system does that.
+  // Past the first buffer and past a small page.
   cases.push_back({"a long export", writes("long.csv", plain), args("long.csv"), "", 0,
                    converted("long.csv"), page_of(plain)});
   run_cases(cases);

@@ -27,21 +27,6 @@ class SourceFile {
   // Up to n bytes from `offset` into `data`: how many were read, 0 at the
   // end of the file, -1 on a failure. Fewer than n is no failure.
   virtual std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) = 0;
-  // Says that the next read will be read(data, n, offset), so that it may
-  // start now, on another core where the system can: until that read,
-  // `data` must stay untouched.
-  virtual void prefetch(char* data, std::size_t n, std::uint64_t offset) {
-    (void)data;
-    (void)n;
-    (void)offset;
-  }
-  // Waits for what prefetch() started. False if that could not be waited
-  // for: the kernel may then still write into its buffer, which must never
-  // be freed or reused.
-  virtual bool settle() { return true; }
-  // Whether prefetch() starts reads on another core: the stream then reads
-  // into a second buffer while it serves the first.
-  virtual bool reads_ahead() const { return false; }
   // Makes the first byte the next to read again: nothing to do for a file
   // read at offsets. False where the file cannot go back (a pipe).
   virtual bool rewind() = 0;
@@ -78,33 +63,16 @@ class PageFile {
 // which the output stream holds in a smaller window.
 inline constexpr std::uint64_t SMALL_PAGE = 1 << 20;
 
-// Where the kernel's help on another core starts to pay (HACKING.md has the
-// measurements): the smallest export it reads ahead, and the page offset
-// past which it writes the page behind, about where the page of such an
-// export ends. Below them, setting the rings up and the round trips to the
-// other core cost more than the copies that core takes over.
-inline constexpr std::int64_t KERNEL_HELP_FROM = std::int64_t{128} << 20;
-inline constexpr std::uint64_t WRITE_BEHIND_FROM = std::uint64_t{256} << 20;
-
 // The platform's files. Null when `name` cannot be opened or is a
 // directory, which some systems let one open for reading.
 std::unique_ptr<SourceFile> open_source_file(const std::string& name);
-// How the page's writes reach the file. `behind` lets the kernel copy them
-// while the conversion goes on, where the system offers that (io_uring on
-// Linux) and does not refuse it; elsewhere it is `plain`, one write call at
-// a time. Both leave the same bytes; tests ask for each.
-enum class PageWrites { plain, behind };
-
 // Creates `name` or empties it, for reading and writing.
-std::unique_ptr<PageFile> create_page_file(const std::string& name,
-                                           PageWrites writes = PageWrites::behind);
+std::unique_ptr<PageFile> create_page_file(const std::string& name);
 
-// Files in memory. The source reads `bytes`, which must outlive it; with
-// `reads_ahead` it says it reads ahead, so that the stream switches between
-// two buffers as it does over a file read on another core. The page
-// is `page` itself, which must outlive it; writes that would make it longer
-// than `limit` fail, as on a full disk.
-std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes, bool reads_ahead = false);
+// Files in memory. The source reads `bytes`, which must outlive it. The
+// page is `page` itself, which must outlive it; writes that would make it
+// longer than `limit` fail, as on a full disk.
+std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes);
 std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limit = UINT64_MAX);
 
 }  // namespace quillantrex

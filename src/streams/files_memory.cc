@@ -11,8 +11,7 @@ namespace {
 
 class MemorySource final : public SourceFile {
  public:
-  MemorySource(std::string_view bytes, bool reads_ahead)
-      : bytes_(bytes), reads_ahead_(reads_ahead) {}
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
 
   std::ptrdiff_t read(char* data, std::size_t n, std::uint64_t offset) override {
     if (offset >= bytes_.size()) return 0;
@@ -25,11 +24,9 @@ class MemorySource final : public SourceFile {
   // A memory file has no name.
   bool same_file_as(const std::string&) const override { return false; }
   std::int64_t size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-  bool reads_ahead() const override { return reads_ahead_; }
 
  private:
   std::string_view bytes_;
-  bool reads_ahead_;
 };
 
 class MemoryPage final : public PageFile {
@@ -67,8 +64,8 @@ class MemoryPage final : public PageFile {
 
 }  // namespace
 
-std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes, bool reads_ahead) {
-  return std::make_unique<MemorySource>(bytes, reads_ahead);
+std::unique_ptr<SourceFile> memory_source_file(std::string_view bytes) {
+  return std::make_unique<MemorySource>(bytes);
 }
 
 std::unique_ptr<PageFile> memory_page_file(std::string& page, std::uint64_t limit) {

@@ -1,5 +1,4 @@
-// Files through POSIX descriptors. The page is written behind the conversion
-// where the system offers that (write_behind.cc).
+// Files through POSIX descriptors.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,8 +8,6 @@
 #include <cerrno>
 
 #include "streams/file_access.h"
-#include "streams/read_ahead.h"
-#include "streams/write_behind.h"
 
 namespace quillantrex {
 
@@ -137,7 +134,7 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
     ::close(fd);
     return nullptr;
   }
-  return read_source_ahead(std::make_unique<PosixSource>(fd, st), fd);
+  return std::make_unique<PosixSource>(fd, st);
 }
 
 // Holds `fd`'s file for this run alone: false if another run holds it. A
@@ -160,7 +157,7 @@ bool lock_alone(int fd) {
 #endif
 }
 
-std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites writes) {
+std::unique_ptr<PageFile> create_page_file(const std::string& name) {
   // Emptied only once it is this run's alone: two runs started together in
   // one folder would otherwise each empty and overwrite the other's page,
   // both saying "Done!" over a mix of the two. The page is written in
@@ -176,9 +173,7 @@ std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites w
     ::close(fd);
     return nullptr;
   }
-  std::unique_ptr<PageFile> page = std::make_unique<PosixPage>(fd);
-  if (writes == PageWrites::behind) page = write_page_behind(std::move(page), fd);
-  return page;
+  return std::make_unique<PosixPage>(fd);
 }
 
 }  // namespace quillantrex

@@ -157,7 +157,7 @@ std::unique_ptr<SourceFile> open_source_file(const std::string& name) {
   return std::make_unique<WindowsSource>(file, info);
 }
 
-std::unique_ptr<PageFile> create_page_file(const std::string& name, PageWrites) {
+std::unique_ptr<PageFile> create_page_file(const std::string& name) {
   const std::wstring wide = utf8_to_wide(name);
   // Windows refuses to replace a read-only file, whoever asks; Wine run by
   // root would not, and the program behaves the same on both.

@@ -227,9 +227,8 @@ bool OutputStream::close() {
   return !failed_;
 }
 
-std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size,
-                                            PageWrites writes) {
-  std::unique_ptr<PageFile> file = create_page_file(name, writes);
+std::unique_ptr<OutputStream> create_output(const std::string& name, std::size_t buffer_size) {
+  std::unique_ptr<PageFile> file = create_page_file(name);
   if (!file) return nullptr;
   return std::make_unique<OutputStream>(std::move(file), buffer_size);
 }

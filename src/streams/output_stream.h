@@ -213,8 +213,7 @@ class OutputStream {
 // Creates or empties `name` and opens it for reading and writing. Null on
 // failure.
 std::unique_ptr<OutputStream> create_output(const std::string& name,
-                                            std::size_t buffer_size = DEFAULT_OUTPUT_BUFFER,
-                                            PageWrites writes = PageWrites::behind);
+                                            std::size_t buffer_size = DEFAULT_OUTPUT_BUFFER);
 
 }  // namespace quillantrex
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "streams/abandon.h"
 #include "streams/fresh_memory.h"
 
 namespace quillantrex {
@@ -36,13 +35,6 @@ SourceStream::SourceStream(std::unique_ptr<SourceFile> file, std::size_t buffer_
       step_(buffer_size == 0 ? 1 : buffer_size),
       full_(std::max(AHEAD, HISTORY + step_)) {}
 
-// The file first: a read it has in flight goes into the spare buffer, which
-// is left to the process's end if that read cannot be waited for.
-SourceStream::~SourceStream() {
-  if (!file_->settle()) abandon(std::move(spare_));
-  file_.reset();
-}
-
 // Makes the buffer `size` bytes large, keeping what it holds. Each size it
 // is given is one the file's bytes are about to fill.
 void SourceStream::reserve(std::size_t size) {
@@ -55,7 +47,7 @@ void SourceStream::reserve(std::size_t size) {
 // hence the loop. Where the file tells its size and fits the buffer, all of
 // it is read here, and the buffer is made no larger than the file, one byte
 // more for the read that finds its end: an everyday export then needs no
-// second buffer and no reads on another core.
+// second read.
 void SourceStream::read_ahead() {
   ahead_read_ = true;
   const std::int64_t size = file_->size();
@@ -81,47 +73,26 @@ void SourceStream::read_ahead() {
   text_start_ =
       std::string_view(buf_.get(), len_).starts_with(BYTE_ORDER_MARK) ? BYTE_ORDER_MARK.size() : 0;
   pos_ = lim_ = text_start_;
-  // A longer file's next bytes are asked for now, to be read while the
-  // read-ahead is converted, where the file reads ahead. Otherwise the one
-  // buffer is read into again and again, and stays in the processor's cache.
-  if (!file_done_) {
-    if (cap_ < full_) reserve(full_);
-    if (file_->reads_ahead()) {
-      if (!spare_) spare_ = fresh_buffer(full_);
-      file_->prefetch(spare_.get() + HISTORY, step_, len_);
-    }
-  }
+  // A longer file's buffer is read into again and again, and stays in the
+  // processor's cache.
+  if (!file_done_ && cap_ < full_) reserve(full_);
 }
 
-// Reads the file's next bytes after len_, with HISTORY bytes before pos_
-// kept in front of them. With one buffer, those move to its start and the
-// bytes are read after them. With two, the stream switches to the other,
-// which holds the bytes, read there while this one was served, and asks for
-// the bytes after those in this one. False at the end of the file or on a
-// failure.
+// Reads the file's next bytes after len_, with the HISTORY bytes before
+// pos_ moved to the buffer's start in front of them. False at the end of
+// the file or on a failure.
 bool SourceStream::read_more() {
   // Every read here comes after at least a whole read-ahead, so HISTORY
   // bytes are there to keep.
-  if (!spare_) {
-    std::memmove(buf_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
-    base_ += pos_ - HISTORY;
-    pos_ = lim_ = len_ = HISTORY;
-  }
-  const std::ptrdiff_t got = read_file((spare_ ? spare_ : buf_).get() + HISTORY, step_);
+  std::memmove(buf_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
+  base_ += pos_ - HISTORY;
+  pos_ = lim_ = len_ = HISTORY;
+  const std::ptrdiff_t got = read_file(buf_.get() + HISTORY, step_);
   if (got <= 0) {
     reached_end(got);
     return false;
   }
-  if (!spare_) {
-    len_ += static_cast<std::size_t>(got);
-    return true;
-  }
-  std::memcpy(spare_.get(), buf_.get() + pos_ - HISTORY, HISTORY);
-  base_ += pos_ - HISTORY;
-  pos_ = lim_ = HISTORY;
-  len_ = HISTORY + static_cast<std::size_t>(got);
-  std::swap(buf_, spare_);
-  file_->prefetch(spare_.get() + HISTORY, step_, base_ + len_);
+  len_ += static_cast<std::size_t>(got);
   return true;
 }
 
@@ -231,10 +202,6 @@ std::string_view SourceStream::buffered_slow() {
 std::unique_ptr<SourceStream> open_source(const std::string& name, std::size_t buffer_size) {
   std::unique_ptr<SourceFile> file = open_source_file(name);
   if (!file) return nullptr;
-  // A file read ahead gets buffers of READ_AHEAD_BUFFER instead of the
-  // default: each read through the ring costs a round trip to the other
-  // core, and those buffers are filled there, not in this core's cache.
-  if (file->reads_ahead() && buffer_size == DEFAULT_SOURCE_BUFFER) buffer_size = READ_AHEAD_BUFFER;
   return std::make_unique<SourceStream>(std::move(file), buffer_size);
 }
 

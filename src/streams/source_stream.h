@@ -20,8 +20,6 @@ inline constexpr int END_OF_INPUT = -1;
 
 // Small enough to stay in the processor's cache as it is read into again.
 inline constexpr std::size_t DEFAULT_SOURCE_BUFFER = 64 * 1024;
-// The buffers of an export read ahead on another core (open_source()).
-inline constexpr std::size_t READ_AHEAD_BUFFER = 256 * 1024;
 
 // How much of the text the stream reads ahead before anything is converted,
 // so that the page's head can depend on what the export holds.
@@ -33,7 +31,6 @@ class SourceStream {
   // history beyond it so that step_back never needs the file again.
   explicit SourceStream(std::unique_ptr<SourceFile> file,
                         std::size_t buffer_size = DEFAULT_SOURCE_BUFFER);
-  ~SourceStream();
   SourceStream(const SourceStream&) = delete;
   SourceStream& operator=(const SourceStream&) = delete;
 
@@ -122,21 +119,17 @@ class SourceStream {
   // fill is the read-ahead, the file's first bytes, which stay at its start
   // until the file has been read past them, so that rewind() after the
   // first-line check only moves the position, on a pipe too. Past them, it
-  // is read into again; or, where the file reads ahead, the stream switches
-  // between it and a spare, which is filled on another core while the other
-  // is served.
+  // is read into again.
   std::unique_ptr<SourceFile> file_;
   std::size_t step_;     // the most one fill serves: buffer_size
   std::size_t full_;     // the size the buffer grows to at most
   std::size_t cap_ = 0;  // its size now: it starts no larger than the file
   std::unique_ptr<char[]> buf_;
-  std::unique_ptr<char[]> spare_;  // full_ bytes, once a file that reads ahead is longer than
-                                   // the read-ahead
-  std::size_t pos_ = 0;            // read position in buf_
-  std::size_t lim_ = 0;            // end of the bytes served so far
-  std::size_t len_ = 0;            // end of the bytes read from the file
-  std::uint64_t base_ = 0;         // file offset of buf_[0]
-  std::size_t text_start_ = 0;     // after a byte-order mark, while base_ is 0
+  std::size_t pos_ = 0;         // read position in buf_
+  std::size_t lim_ = 0;         // end of the bytes served so far
+  std::size_t len_ = 0;         // end of the bytes read from the file
+  std::uint64_t base_ = 0;      // file offset of buf_[0]
+  std::size_t text_start_ = 0;  // after a byte-order mark, while base_ is 0
   bool ahead_read_ = false;
   bool at_end_ = false;     // a read yielded END_OF_INPUT (Ctrl-Z, EOF, error)
   bool file_done_ = false;  // the file itself has no more bytes
