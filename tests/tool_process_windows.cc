@@ -80,8 +80,7 @@ RunResult run_tool_process(const std::string& dir, const std::vector<std::string
       done += n;
     }
     ::CloseHandle(feed_write);
-    // The file-size limit and io_uring are POSIX's and Linux's; the time
-    // limit holds here too.
+    // The file-size limit is POSIX's; the time limit holds here too.
     if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.seconds) * 1000) ==
         WAIT_TIMEOUT) {
       ::TerminateProcess(process.hProcess, 1);
