@@ -5,6 +5,11 @@
 #    the least copy program, bench/least_copy.cc, copying the page the tool
 #    made into carnet.htm; the page faults of both up to 10 MB; and the curve
 #    of time per MB of export against size, drawn into docs/bench-curve.png;
+#  - every size again, in a second table: the tool confined to one core
+#    (taskset -c 0) and its CPU time on two cores (mean user + mean system);
+#    with BEFORE, an earlier build timed in the same hyperfine runs beside it,
+#    the ratios tool/before of the one-core and CPU times and whether each is
+#    at most 1.03;
 #  - for the largest export, MB of export per second, user and system time;
 #  - the peak resident memory for a 1 MB and the largest export;
 #  - instructions per byte and branch misses per 1,000 bytes;
@@ -20,8 +25,11 @@
 #   BENCH_DIR (scratch space, default /tmp; needs about 3 GB free), JSON_DIR
 #   (keeps hyperfine's JSON exports and the curve's figures, curve.tsv,
 #   there), CURVE (where the curve goes, default docs/bench-curve.png),
-#   CURVE_BEFORE (an earlier curve.tsv, drawn dashed beside it).
+#   CURVE_BEFORE (an earlier curve.tsv, drawn dashed beside it), BEFORE (an
+#   earlier build of the tool, timed beside it at every size; its figures go
+#   in the second table only, curve.tsv keeps the tool's and the copy's).
 #   A quick run: RUNS=3 SIZE_MB=20 bench/run.sh
+#   Against an earlier build: BEFORE=/path/to/old/quillantrex bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +47,7 @@ need hyperfine hyperfine
 need /usr/bin/time time
 need g++ g++
 need python3 python3
+need taskset util-linux
 
 # perf may be installed only as perf_<version>. Page faults are a software
 # event: they count even where the processor's counters cannot be read.
@@ -56,6 +65,14 @@ else
   (cd "$root" && cmake --workflow --preset release >/dev/null)
   tool=$root/build/release/quillantrex
 fi
+before=
+if [ -n "${BEFORE:-}" ]; then
+  before=$(realpath "$BEFORE")
+  if [ ! -x "$before" ]; then
+    echo "bench/run.sh: BEFORE=$BEFORE is not an executable" >&2
+    exit 1
+  fi
+fi
 
 dir=$(mktemp -d "${BENCH_DIR:-/tmp}/perf-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
@@ -64,6 +81,7 @@ g++ -O2 -o least_copy "$root/bench/least_copy.cc"
 # As hyperfine reads them in its commands, where a space would split a path.
 tool_cmd=$(printf %q "$tool")
 least_cmd=$(printf %q "$dir/least_copy")
+before_cmd=${before:+$(printf %q "$before")}
 
 # Runs hyperfine on the given commands, after its other options, saving its
 # JSON export as NAME.json. Commands are run without a shell and their output
@@ -95,6 +113,11 @@ verdict() {  # value target
   awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t) ? "ok" : "MISSED" }'
 }
 
+# a / b with two decimals.
+ratio_of() {  # a b
+  awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+}
+
 median() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
     if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
@@ -119,6 +142,7 @@ faults() {  # command...
 }
 
 echo "tool: $tool"
+if [ -n "$before" ]; then echo "before: $before"; fi
 echo "machine: $(nproc) cores, $(uname -r), $(hyperfine --version)"
 echo
 
@@ -144,6 +168,36 @@ size_name() {  # kb
   if [ "$1" -lt 1000 ]; then echo "$1 KB"; else echo "$(($1 / 1000)) MB"; fi
 }
 
+# A row of the second table, from the two-core and one-core runs of an export:
+# the tool's one-core median and its CPU time on two cores; with BEFORE, the
+# tool's two-core median first, then the earlier build's two-core median,
+# one-core median and CPU time, and the ratios tool/before of the one-core and
+# CPU times against 1.03.
+one_core_row() {  # name size
+  local medians one_core users systems cpu two_core='' before_columns=''
+  read -r -a medians < <(stat_of "$1" median)
+  read -r -a one_core < <(stat_of "$1-1core" median)
+  read -r -a users < <(stat_of "$1" user)
+  read -r -a systems < <(stat_of "$1" system)
+  cpu=$(awk -v u="${users[0]}" -v s="${systems[0]}" 'BEGIN { print u + s }')
+  if [ -n "$before" ]; then
+    local before_cpu one_core_ratio cpu_ratio
+    before_cpu=$(awk -v u="${users[2]}" -v s="${systems[2]}" 'BEGIN { print u + s }')
+    one_core_ratio=$(ratio_of "${one_core[0]}" "${one_core[1]}")
+    cpu_ratio=$(ratio_of "$cpu" "$before_cpu")
+    two_core=$(awk -v t="${medians[0]}" 'BEGIN { printf " %9.3f ms", 1000 * t }')
+    before_columns=$(awk -v t="${medians[2]}" -v o="${one_core[1]}" -v c="$before_cpu" \
+      -v r="$one_core_ratio" -v ok="$(verdict "$one_core_ratio" 1.03)" \
+      -v cr="$cpu_ratio" -v cok="$(verdict "$cpu_ratio" 1.03)" 'BEGIN {
+      printf "  %9.3f ms %9.3f ms %9.3f ms  %5.2fx %-6s %5.2fx %s",
+        1000 * t, 1000 * o, 1000 * c, r, ok, cr, cok }')
+  fi
+  awk -v s="$2" -v t="$two_core" -v o="${one_core[0]}" -v c="$cpu" -v b="$before_columns" \
+    -v noisy="$(noisy "$1")$(noisy "$1-1core")" 'BEGIN {
+    printf "  %-17s%s %9.3f ms %9.3f ms%s%s\n", s, t, 1000 * o, 1000 * c, b, substr(noisy, 1, 2) }'
+}
+one_core_rows=()
+
 echo "every size: the tool against the least copy program copying the page the tool made"
 echo "(hyperfine medians: at least 100 runs up to 1 MB, 40 up to 10 MB, $((2 * runs + 1)) beyond;"
 echo " page faults up to 10 MB, median of 5 runs)"
@@ -157,6 +211,7 @@ for kb in "${sizes_kb[@]}"; do
   "$tool" export.csv >/dev/null
   mv carnet.htm page.htm
   rows=$(grep -o '<tr' page.htm | wc -l)
+  size="$(size_name "$kb") ($rows)"
   if [ "$kb" -le 1000 ]; then
     how=(--warmup 20 --min-runs 100)
   elif [ "$kb" -le 10000 ]; then
@@ -166,9 +221,11 @@ for kb in "${sizes_kb[@]}"; do
   fi
   name="size-$kb"
   bench "$name" "${how[@]}" --prepare 'rm -f carnet.htm' \
-    "$tool_cmd export.csv" "$least_cmd page.htm"
-  read -r tool_median least_median < <(stat_of "$name" median)
-  ratio=$(awk -v a="$tool_median" -v b="$least_median" 'BEGIN { printf "%.2f", a / b }')
+    "$tool_cmd export.csv" "$least_cmd page.htm" ${before:+"$before_cmd export.csv"}
+  bench "$name-1core" "${how[@]}" --prepare 'rm -f carnet.htm' \
+    "taskset -c 0 $tool_cmd export.csv" ${before:+"taskset -c 0 $before_cmd export.csv"}
+  read -r tool_median least_median _ < <(stat_of "$name" median)
+  ratio=$(ratio_of "$tool_median" "$least_median")
   printf '%d\t%s\t%s\n' $((kb * 1000)) "$tool_median" "$least_median" >>curve.tsv
   fault_columns=
   if [ -n "$perf" ] && [ "$kb" -le 10000 ]; then
@@ -178,9 +235,10 @@ for kb in "${sizes_kb[@]}"; do
     fault_columns=$(printf '%6d %6d %+6d  %s' "$tool_faults" "$least_faults" "$extra" \
       "$(verdict "$extra" 40)")
   fi
-  awk -v s="$(size_name "$kb") ($rows)" -v t="$tool_median" -v l="$least_median" -v r="$ratio" \
+  awk -v s="$size" -v t="$tool_median" -v l="$least_median" -v r="$ratio" \
     -v ok="$(verdict "$ratio" 1.3)" -v f="$fault_columns" -v noisy="$(noisy "$name")" 'BEGIN {
     printf "  %-17s %9.3f ms %9.3f ms %5.2fx  %-6s %s%s\n", s, 1000 * t, 1000 * l, r, ok, f, noisy }'
+  one_core_rows+=("$(one_core_row "$name" "$size")")
   if [ "$kb" -eq 1000 ]; then cp export.csv small.csv; fi
   rm -f carnet.htm page.htm
 done
@@ -206,6 +264,20 @@ if [ -n "$plotter" ]; then
 else
   echo "  curve: skipped, matplotlib is missing (apt-get install python3-matplotlib)"
 fi
+
+echo
+echo "every size, one core and CPU time: the tool's median confined to core 0 (taskset -c 0),"
+echo "as many runs as above; its CPU time, hyperfine's mean user + mean system of the two-core runs"
+if [ -n "$before" ]; then
+  echo "(beside it the earlier build BEFORE, timed in the same hyperfine runs; ratios tool/before)"
+  printf '  %-17s %s  %s  %s\n' "" "------------- quillantrex -------------" \
+    "--------------- before ---------------" "---- tool/before -----"
+  printf '  %-17s %12s %12s %12s  %12s %12s %12s  %-13s %s\n' "export (rows)" "2 cores" \
+    "1 core" "CPU 2 cores" "2 cores" "1 core" "CPU 2 cores" "1 core <=1.03" "CPU <=1.03"
+else
+  printf '  %-17s %12s %12s\n' "export (rows)" "1 core" "CPU 2 cores"
+fi
+printf '%s\n' "${one_core_rows[@]}"
 
 # The largest export in more detail, from the same runs.
 read -r t _ < <(stat_of "size-${sizes_kb[-1]}" median)
