@@ -10,13 +10,13 @@
 #include <iterator>
 #include <string>
 
+#include "cli/driver.h"
+#include "convert/page_conversion.h"
+#include "page_check.h"
+#include "reference_page.h"
 #include "streams/file_access.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
-#include "convert/page_conversion.h"
-#include "cli/driver.h"
-#include "page_check.h"
-#include "reference_page.h"
 
 namespace {
 
