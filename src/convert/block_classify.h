@@ -52,6 +52,9 @@ struct BlockClasses {
   std::uint64_t structure;
   // Bytes inside a quoted run: an opening quote is inside, a closing one not.
   std::uint64_t quoted;
+  // LFs inside a quoted run: the one structure byte whose text depends on
+  // the run, so a block without them needs no look at `quoted` per byte.
+  std::uint64_t quoted_breaks;
   // Where the block stops being convertible on its own: "@" outside quotes
   // (the address after it has its own quote rule) and Ctrl-Z (end of text).
   // Nothing at or after the first of these bits is meaningful.
@@ -88,6 +91,7 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
   return BlockClasses{
       .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
       .quoted = inside,
+      .quoted_breaks = m.lf & inside,
       .leave = (m.at & ~inside) | m.ctrl_z,
       .link_stops = m.semicolon | m.lf | m.quote,
       .address_ends = m.semicolon | m.lf | m.cr | m.ctrl_z,

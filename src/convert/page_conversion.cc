@@ -65,6 +65,26 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
   return table;
 }();
 
+// The same indexed by the byte itself, for a block where no structure byte
+// is a line break in quotes: every other structure byte becomes the same
+// text in quotes or out of them, or is structure only outside them (";").
+alignas(COPY_PIECE) constexpr std::array<Replacement, 256> UNQUOTED_REPLACEMENTS = [] {
+  std::array<Replacement, 256> table{};
+  for (char byte : STRUCTURE_BYTES) {
+    Replacement& r = table[static_cast<unsigned char>(byte)];
+    r[LENGTH_AT] = static_cast<char>(store_into(*structure_text(byte, false), r.data()));
+  }
+  return table;
+}();
+
+static_assert([] {
+  for (char byte : STRUCTURE_BYTES)
+    if (byte != '\n' && structure_text(byte, true) &&
+        structure_text(byte, true) != structure_text(byte, false))
+      return false;
+  return true;
+}());
+
 constexpr std::size_t LONGEST_REPLACEMENT = [] {
   std::size_t longest = 0;
   for (const Replacement& r : REPLACEMENTS)
@@ -126,6 +146,26 @@ template <LinkBytes (*LinkBytesOf)(const char*)>
       after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : ADDRESS_NOT_SEEN);
 }
 
+// Copies the gap before each structure byte of `todo` in the block at
+// `block`, from `from` on, then the byte's text, moving `o` and `from` past
+// them. `Unquoted` where no line break among them stands in quotes.
+template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
+[[gnu::always_inline]] inline void replace_structure(char*& o, const char*& from, const char* block,
+                                                     std::uint64_t todo, std::uint64_t quoted) {
+  while (todo != 0) {
+    const char* const at = block + std::countr_zero(todo);
+    copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
+    o += at - from;
+    const Replacement& r = Unquoted
+                               ? UNQUOTED_REPLACEMENTS[static_cast<unsigned char>(*at)]
+                               : REPLACEMENTS[replacement_index(*at, (quoted >> (at - block)) & 1)];
+    CopyPiece(o, r.data());
+    o += static_cast<unsigned char>(r[LENGTH_AT]);
+    from = at + 1;
+    todo &= todo - 1;
+  }
+}
+
 // Converts as much of the buffered export as it can straight from the source
 // buffer into the page's window, a block at a time: the plain bytes between
 // two structure bytes go in one copy, and each structure byte is replaced
@@ -162,15 +202,10 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
       break;
     }
     const char* from = p;
-    while (todo != 0) {
-      const char* const at = p + std::countr_zero(todo);
-      copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
-      o += at - from;
-      const Replacement& r = REPLACEMENTS[replacement_index(*at, (classes.quoted >> (at - p)) & 1)];
-      CopyPiece(o, r.data());
-      o += static_cast<unsigned char>(r[LENGTH_AT]);
-      from = at + 1;
-      todo &= todo - 1;
+    if ((classes.quoted_breaks & todo) == 0) {
+      replace_structure<true, CopyPiece>(o, from, p, todo, classes.quoted);
+    } else {
+      replace_structure<false, CopyPiece>(o, from, p, todo, classes.quoted);
     }
     copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(p + end - from));
     o += p + end - from;
