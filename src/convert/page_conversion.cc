@@ -107,6 +107,11 @@ static_assert(CLASS_BLOCK == 2 * COPY_PIECE);
 constexpr std::size_t BLOCK_SLACK = CLASS_BLOCK;
 static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 
+// Room a block takes in the window at most: every byte a structure byte with
+// the longest text, and the slack.
+constexpr std::size_t WORST_BLOCK_ROOM =
+    CLASS_BLOCK + GROWTH_PER_STRUCTURE_BYTE * CLASS_BLOCK + BLOCK_SLACK;
+
 // The address whose "@" is byte `end` of the block at `block`, classified as
 // `classes`, written as a link at the page's end `at`, with `held` bytes of
 // the page before it and `room` free after it, where link_in_place() can.
@@ -187,6 +192,9 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   char* o = window.at;
   // A link rewrites the page before the window's end.
   char* written_from = window.at;
+  // Up to here any block fits; from here on it is asked what this one needs.
+  const char* const any_block_fits_before =
+      window.at + (window.room >= WORST_BLOCK_ROOM ? window.room - WORST_BLOCK_ROOM + 1 : 0);
   std::uint64_t quoted = in_quotes ? ~std::uint64_t{0} : 0;
   while (p <= in_last) {
     const std::uint64_t carried = quoted;
@@ -194,12 +202,14 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
     const std::size_t end = classes.leave ? std::countr_zero(classes.leave) : CLASS_BLOCK;
     const std::uint64_t before_end = end < CLASS_BLOCK ? (std::uint64_t{1} << end) - 1 : ~0ull;
     std::uint64_t todo = classes.structure & before_end;
-    const std::size_t used = static_cast<std::size_t>(o - window.at);
-    const std::size_t growth =
-        GROWTH_PER_STRUCTURE_BYTE * static_cast<std::size_t>(std::popcount(todo));
-    if (used + CLASS_BLOCK + growth + BLOCK_SLACK > window.room) {
-      quoted = carried;
-      break;
+    if (o >= any_block_fits_before) {
+      const std::size_t used = static_cast<std::size_t>(o - window.at);
+      const std::size_t growth =
+          GROWTH_PER_STRUCTURE_BYTE * static_cast<std::size_t>(std::popcount(todo));
+      if (used + CLASS_BLOCK + growth + BLOCK_SLACK > window.room) {
+        quoted = carried;
+        break;
+      }
     }
     const char* from = p;
     if ((classes.quoted_breaks & todo) == 0) {
