@@ -119,7 +119,7 @@ constexpr std::size_t WORST_BLOCK_ROOM =
 // are all in the page too. The link's start is found in the block's bits,
 // where it lies in the block: in the export, which the page holds as it is
 // back to the stop but for quotes, rather than in the page just written.
-template <LinkBytes (*LinkBytesOf)(const char*)>
+template <LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline LinkInPlace link_from_block(const char* block, std::size_t end,
                                                           const BlockClasses& classes,
                                                           std::string_view ahead, char* at,
@@ -145,7 +145,7 @@ template <LinkBytes (*LinkBytesOf)(const char*)>
   prefix_bytes -= prefix;
   const std::uint64_t after = (classes.address_ends | bytes.space) >> end >> 1;
   const char* const address = at_sign + 1;
-  return link_in_place(
+  return link_in_place<CopyPiece>(
       at, prefix, prefix_bytes, room,
       std::string_view(address, static_cast<std::size_t>(ahead.data() + ahead.size() - address)),
       after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : ADDRESS_NOT_SEEN);
@@ -225,7 +225,7 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
       // as a link right here when it can be, and the scan goes on at its
       // terminator, outside quotes.
       if (*p == '@') {
-        const LinkInPlace link = link_from_block<LinkBytesOf>(
+        const LinkInPlace link = link_from_block<LinkBytesOf, CopyPiece>(
             p - end, end, classes, ahead, o, window.held + static_cast<std::size_t>(o - window.at),
             window.room - static_cast<std::size_t>(o - window.at));
         if (link.end != nullptr) {
