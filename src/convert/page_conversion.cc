@@ -178,8 +178,8 @@ template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
 // beyond the committed end is not part of the page. Leaves to the character
 // scan a Ctrl-Z, an address it cannot link in place, the last bytes of the
 // source buffer and whatever the window cannot hold.
-template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
-          LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
+template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
+          void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
   const std::string_view ahead = source.buffered();
@@ -196,9 +196,10 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   const char* const any_block_fits_before =
       window.at + (window.room >= WORST_BLOCK_ROOM ? window.room - WORST_BLOCK_ROOM + 1 : 0);
   std::uint64_t quoted = in_quotes ? ~std::uint64_t{0} : 0;
+  const Classifier classify;
   while (p <= in_last) {
     const std::uint64_t carried = quoted;
-    const BlockClasses classes = Classify(p, p[CLASS_BLOCK], quoted);
+    const BlockClasses classes = classify(p, p[CLASS_BLOCK], quoted);
     const std::size_t end = classes.leave ? std::countr_zero(classes.leave) : CLASS_BLOCK;
     const std::uint64_t before_end = end < CLASS_BLOCK ? (std::uint64_t{1} << end) - 1 : ~0ull;
     std::uint64_t todo = classes.structure & before_end;
@@ -250,23 +251,23 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<classify_block_plain, link_bytes_plain, copy_piece>(source, output,
-                                                                            in_quotes, previous);
+  return convert_blocks<BlockClassifier<classify_block_plain>, link_bytes_plain, copy_piece>(
+      source, output, in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<classify_block_sse2, link_bytes_sse2, copy_piece>(source, output, in_quotes,
-                                                                          previous);
+  return convert_blocks<BlockClassifier<classify_block_sse2>, link_bytes_sse2, copy_piece>(
+      source, output, in_quotes, previous);
 }
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
 [[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
                                                      bool& in_quotes, int& previous) {
-  return convert_blocks<classify_block_avx2, link_bytes_avx2, copy_piece_avx2>(source, output,
-                                                                               in_quotes, previous);
+  return convert_blocks<Avx2Classifier, link_bytes_avx2, copy_piece_avx2>(source, output, in_quotes,
+                                                                          previous);
 }
 #endif
 
