@@ -174,10 +174,19 @@ template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
 // Converts as much of the buffered export as it can straight from the source
 // buffer into the page's window, a block at a time: the plain bytes between
 // two structure bytes go in one copy, and each structure byte is replaced
-// from the table, with no decision per byte. Copies overshoot; what lies
-// beyond the committed end is not part of the page. Leaves to the character
-// scan a Ctrl-Z, an address it cannot link in place, the last bytes of the
-// source buffer and whatever the window cannot hold.
+// from the table, with no decision per byte. Leaves to the character scan a
+// Ctrl-Z, an address it cannot link in place, the last bytes of the source
+// buffer and whatever the window cannot hold.
+//
+// What the loop may overshoot, and by how much: a block reads its
+// CLASS_BLOCK bytes and the byte after them; each gap and each replacement
+// is copied in whole pieces, which read up to COPY_OVERREACH bytes past what
+// they take and write as many past what they put. So a block is taken only
+// with BLOCK_SLACK bytes of the source after it (in_last), and only with
+// room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK
+// after that in the window; a link asks link_in_place() for the same for
+// its own copies. Nothing past the page's end `o` is part of the page: the
+// next copy writes over it, and commit() leaves out what is left.
 template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
           void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
