@@ -3,13 +3,16 @@
 // ones it goes a character at a time; both must give the same bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "convert/byte_scan.h"
 #include "convert/page_conversion.h"
+#include "streams/file_access.h"
 #include "streams/output_stream.h"
 #include "streams/source_stream.h"
 #include "test_support.h"
@@ -70,6 +73,51 @@ TEST(BufferSizes, RealisticExportGivesTheSamePage) {
     SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
     EXPECT_TRUE(convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER, path) ==
                 expected);
+  }
+}
+
+// A page file in memory that notes where each write ends.
+class WriteEnds final : public PageFile {
+ public:
+  WriteEnds(std::string& page, std::vector<std::uint64_t>& ends)
+      : page_(memory_page_file(page)), ends_(ends) {}
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    ends_.push_back(offset + n);
+    return page_->write_at(data, n, offset);
+  }
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    return page_->read_at(data, n, offset);
+  }
+  bool close() override { return page_->close(); }
+
+ private:
+  std::unique_ptr<PageFile> page_;
+  std::vector<std::uint64_t>& ends_;
+};
+
+// The bulk scan stops just past a write boundary, where the window moves:
+// every write but the last still ends on one (16 KiB in the small window,
+// 64 KiB past it).
+TEST(BufferSizes, PageWritesEndOnTheirGrain) {
+  const std::string text = realistic_export(3 << 20, Random{3});
+  const std::string expected =
+      convert_bytes(text, DEFAULT_SOURCE_BUFFER, DEFAULT_OUTPUT_BUFFER, BlockPath::plain);
+  for (BlockPath path : kPaths) {
+    SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
+    std::string page;
+    std::vector<std::uint64_t> ends;
+    {
+      SourceStream source(memory_source_file(text));
+      OutputStream output(std::make_unique<WriteEnds>(page, ends));
+      convert_table(source, output, path);
+      EXPECT_TRUE(output.close());
+    }
+    EXPECT_TRUE(page == expected);
+    ASSERT_GT(ends.size(), 10u);
+    for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
+      const std::uint64_t grain = ends[i] > SMALL_PAGE + SMALL_WINDOW ? 64 * 1024 : 16 * 1024;
+      EXPECT_EQ(ends[i] % grain, 0u) << "write " << i << " ends at " << ends[i];
+    }
   }
 }
 

@@ -149,6 +149,11 @@ const std::vector<Case> kMailLinks = {
     {"two addresses in a cell", "a@b c@d",
      "<a href=\"mailto:a@b\">a@b</a> <a href=\"mailto:c@d\">c@d</a>"},
     {"quoted text before the address", "\"x\"y@z", "<a href=\"mailto:xy@z\">xy@z</a>"},
+    // The start taken from the page, more than one copy long, under the
+    // link's opening.
+    {"quoted text before an address longer than a copy", "\"x\"" + std::string(40, 'y') + "@z;",
+     "<a href=\"mailto:x" + std::string(40, 'y') + "@z\">x" + std::string(40, 'y') +
+         "@z</a></td>\n<td>"},
     {"quoted line break before the address", "\"a\nb\"c@d",
      "a<br><a href=\"mailto:bc@d\">bc@d</a>"},
     {"quoted space before the address", "\"a b\"c@d", "a <a href=\"mailto:bc@d\">bc@d</a>"},

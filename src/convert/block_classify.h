@@ -52,6 +52,9 @@ struct BlockClasses {
   std::uint64_t structure;
   // Bytes inside a quoted run: an opening quote is inside, a closing one not.
   std::uint64_t quoted;
+  // LFs inside a quoted run: the one structure byte whose text depends on
+  // the run, so a block without them needs no look at `quoted` per byte.
+  std::uint64_t quoted_breaks;
   // Where the block stops being convertible on its own: "@" outside quotes
   // (the address after it has its own quote rule) and Ctrl-Z (end of text).
   // Nothing at or after the first of these bits is meaningful.
@@ -88,6 +91,7 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
   return BlockClasses{
       .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
       .quoted = inside,
+      .quoted_breaks = m.lf & inside,
       .leave = (m.at & ~inside) | m.ctrl_z,
       .link_stops = m.semicolon | m.lf | m.quote,
       .address_ends = m.semicolon | m.lf | m.cr | m.ctrl_z,
@@ -181,38 +185,72 @@ inline LinkBytes link_bytes_sse2(const char* block) {
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
-// The same with AVX2 compares and the prefix XOR as one carry-less multiply
-// by all ones. Only to be called where fastest_block_path() is avx2.
-[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, char c) {
-  const __m256i v = _mm256_set1_epi8(c);
-  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)));
-  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)));
+// The AVX2 path, only to be called where fastest_block_path() is avx2: bit i
+// set where byte i of the 64 in `lo` and `hi` equals the same byte of
+// `bytes`, which holds one byte in every lane.
+[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, __m256i bytes) {
+  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, bytes)));
+  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, bytes)));
   return low | static_cast<std::uint64_t>(high) << 32;
 }
 
 [[QUILLANTREX_AVX2_TARGET]] inline LinkBytes link_bytes_avx2(const char* block) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
   const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
-  return LinkBytes{.space = avx2_bits(lo, hi, ' '), .greater = avx2_bits(lo, hi, '>')};
+  return LinkBytes{.space = avx2_bits(lo, hi, _mm256_set1_epi8(' ')),
+                   .greater = avx2_bits(lo, hi, _mm256_set1_epi8('>'))};
 }
 
-[[QUILLANTREX_AVX2_TARGET]] inline BlockClasses classify_block_avx2(const char* block, char next,
-                                                                    std::uint64_t& quoted) {
-  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
-  const ByteMasks m{
-      .quote = avx2_bits(lo, hi, '"'),
-      .semicolon = avx2_bits(lo, hi, ';'),
-      .lf = avx2_bits(lo, hi, '\n'),
-      .cr = avx2_bits(lo, hi, '\r'),
-      .at = avx2_bits(lo, hi, '@'),
-      .ctrl_z = avx2_bits(lo, hi, '\x1A'),
-  };
-  const __m128i product = _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)),
-                                               _mm_set1_epi8(-1), 0);
-  return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
-}
+// Classifies blocks as classify_block_plain() does, with AVX2 compares and
+// the prefix XOR as one carry-less multiply by all ones. The bytes it compares
+// against are made once, for a run of blocks: left to itself, the compiler
+// kept only some of them in registers and made the others again for every
+// block.
+class Avx2Classifier {
+ public:
+  [[QUILLANTREX_AVX2_TARGET]] Avx2Classifier()
+      : quote_(_mm256_set1_epi8('"')),
+        semicolon_(_mm256_set1_epi8(';')),
+        lf_(_mm256_set1_epi8('\n')),
+        cr_(_mm256_set1_epi8('\r')),
+        at_(_mm256_set1_epi8('@')),
+        ctrl_z_(_mm256_set1_epi8('\x1A')),
+        ones_(_mm_set1_epi8(-1)) {
+    // Values the compiler cannot make again, only keep.
+    asm("" : "+x"(quote_), "+x"(semicolon_), "+x"(lf_), "+x"(cr_), "+x"(at_), "+x"(ctrl_z_));
+  }
+  [[QUILLANTREX_AVX2_TARGET]] BlockClasses operator()(const char* block, char next,
+                                                      std::uint64_t& quoted) const {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+    const ByteMasks m{
+        .quote = avx2_bits(lo, hi, quote_),
+        .semicolon = avx2_bits(lo, hi, semicolon_),
+        .lf = avx2_bits(lo, hi, lf_),
+        .cr = avx2_bits(lo, hi, cr_),
+        .at = avx2_bits(lo, hi, at_),
+        .ctrl_z = avx2_bits(lo, hi, ctrl_z_),
+    };
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)), ones_, 0);
+    return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
+  }
+
+ private:
+  __m256i quote_, semicolon_, lf_, cr_, at_, ctrl_z_;
+  __m128i ones_;
+};
+
 #endif
+
+// A classifier for convert_blocks(), from a classify_block_*() function
+// with nothing to make once.
+template <BlockClasses (*Classify)(const char*, char, std::uint64_t&)>
+struct BlockClassifier {
+  BlockClasses operator()(const char* block, char next, std::uint64_t& quoted) const {
+    return Classify(block, next, quoted);
+  }
+};
 
 }  // namespace quillantrex
 

@@ -15,9 +15,6 @@ namespace quillantrex {
 
 namespace {
 
-// What ends an address in the export: the terminators, and CR and Ctrl-Z,
-// which the source stream reads as a line break (CR LF) or end of input.
-using AddressEnds = ByteSet<' ', ';', '\n', '\r', '\x1A'>;
 // What a link never reaches back over in the page: the end of a tag, and the
 // separators that quoted text may have put there.
 using LinkStops = ByteSet<'>', ' ', ';'>;
@@ -25,12 +22,6 @@ using LinkStops = ByteSet<'>', ' ', ';'>;
 bool is_address_terminator(int c) {
   return c == ' ' || c == ';' || c == '\n' || c == END_OF_INPUT;
 }
-
-// LINK_OPEN without the ">" it rewrites: the link is written after the stop
-// character, which stays whatever it is.
-constexpr std::string_view LINK_START = LINK_OPEN.substr(1);
-constexpr std::string_view LINK_TAIL_HEAD = LINK_TAIL_FORMAT.substr(0, LINK_TAIL_FORMAT.find("%s"));
-constexpr std::string_view LINK_TAIL_END = LINK_TAIL_FORMAT.substr(LINK_TAIL_FORMAT.find("%s") + 2);
 
 // Copies the address after the "@" to the page, up to its terminator, which
 // it leaves in `last`. Runs of bytes that cannot end the address go in bulk;
@@ -61,14 +52,6 @@ std::uint64_t find_link_start(OutputStream& output, std::uint64_t at) {
   }
 }
 
-constexpr Piece LINK_START_PIECE = piece(LINK_START);
-constexpr Piece LINK_TAIL_HEAD_PIECE = piece(LINK_TAIL_HEAD);
-constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
-constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
-
-// The prefix, shorter than SHORT_PREFIX, is copied as one gap.
-static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
-
 // What ends the walk back through the export: what a link never reaches
 // back over in the page, a line break, which the page holds as a text that
 // ends in ">", and a quote, which the page does not hold at all.
@@ -89,40 +72,6 @@ std::size_t short_prefix_in_export(const char* at_sign, std::size_t before) {
   // Past a quote, the page holds fewer bytes than the export.
   if (stop == 0 || (at_sign - before)[stop - 1] == '"') return NO_SHORT_PREFIX;
   return before - stop;
-}
-
-LinkInPlace link_in_place(char* at, std::size_t prefix, const char* prefix_bytes, std::size_t room,
-                          std::string_view ahead, std::size_t rest) {
-  const LinkInPlace refused{};
-  if (rest == ADDRESS_NOT_SEEN) rest = AddressEnds::span_until(ahead);
-  // What the pieces read past the address, which covers the terminator and
-  // the LF after a CR.
-  static_assert(COPY_OVERREACH >= 2);
-  if (rest + COPY_OVERREACH >= ahead.size()) return refused;
-  const char end = ahead[rest];
-  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return refused;
-
-  const std::size_t address = prefix + 1 + rest;
-  const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
-                           LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
-  // Room for what the copies write past the link, and read past the prefix.
-  if (room + prefix < size + COPY_OVERREACH) return refused;
-
-  char* const link = at - prefix;
-  char first[SHORT_PREFIX + COPY_OVERREACH];
-  copy_gap(first, prefix_bytes, prefix);
-  char* o = put(link, LINK_START_PIECE);
-  // The address twice, in the href and as the visible text.
-  for (int copy = 0; copy < 2; ++copy) {
-    copy_gap(o, first, prefix);
-    o += prefix;
-    *o++ = '@';
-    o = copy_pieces(o, ahead.data(), rest);
-    o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);
-  }
-  const char last = end == ' ' || end == ';' ? end : '\n';
-  if (last == '\n') o = put(o, CELL_LINE_BREAK_PIECE);
-  return LinkInPlace{link, o, rest, last};
 }
 
 namespace {

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "convert/byte_scan.h"
+#include "convert/overshoot_copy.h"
+#include "convert/page_texts.h"
+
 namespace quillantrex {
 
 class SourceStream;
@@ -50,8 +54,65 @@ struct LinkInPlace {
   char last;
 };
 inline constexpr std::size_t ADDRESS_NOT_SEEN = SIZE_MAX;
-LinkInPlace link_in_place(char* at, std::size_t prefix, const char* prefix_bytes, std::size_t room,
-                          std::string_view ahead, std::size_t rest = ADDRESS_NOT_SEEN);
+
+// What ends an address in the export: the terminators, and CR and Ctrl-Z,
+// which the source stream reads as a line break (CR LF) or end of input.
+using AddressEnds = ByteSet<' ', ';', '\n', '\r', '\x1A'>;
+
+// LINK_OPEN without the ">" it rewrites: the link is written after the stop
+// character, which stays whatever it is.
+inline constexpr std::string_view LINK_START = LINK_OPEN.substr(1);
+inline constexpr std::string_view LINK_TAIL_HEAD =
+    LINK_TAIL_FORMAT.substr(0, LINK_TAIL_FORMAT.find("%s"));
+inline constexpr std::string_view LINK_TAIL_END =
+    LINK_TAIL_FORMAT.substr(LINK_TAIL_FORMAT.find("%s") + 2);
+
+inline constexpr Piece LINK_START_PIECE = piece(LINK_START);
+inline constexpr Piece LINK_TAIL_HEAD_PIECE = piece(LINK_TAIL_HEAD);
+inline constexpr Piece LINK_TAIL_END_PIECE = piece(LINK_TAIL_END);
+inline constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
+
+// The prefix, shorter than SHORT_PREFIX, is held and copied as one gap.
+static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
+
+// Inline, so that the block scan's copies are its own (`CopyPiece`).
+template <void (*CopyPiece)(char*, const char*) = copy_piece>
+[[gnu::always_inline]] inline LinkInPlace link_in_place(char* at, std::size_t prefix,
+                                                        const char* prefix_bytes, std::size_t room,
+                                                        std::string_view ahead,
+                                                        std::size_t rest = ADDRESS_NOT_SEEN) {
+  const LinkInPlace refused{};
+  if (rest == ADDRESS_NOT_SEEN) rest = AddressEnds::span_until(ahead);
+  // What the pieces read past the address, which covers the terminator and
+  // the LF after a CR.
+  static_assert(COPY_OVERREACH >= 2);
+  if (rest + COPY_OVERREACH >= ahead.size()) return refused;
+  const char end = ahead[rest];
+  if (end == '\x1A' || (end == '\r' && ahead[rest + 1] != '\n')) return refused;
+
+  const std::size_t address = prefix + 1 + rest;
+  const std::size_t size = LINK_START.size() + 2 * address + LINK_TAIL_HEAD.size() +
+                           LINK_TAIL_END.size() + CELL_LINE_BREAK.size();
+  // Room for what the copies write past the link, and read past the prefix.
+  if (room + prefix < size + COPY_OVERREACH) return refused;
+
+  char* const link = at - prefix;
+  // The prefix may lie in the page, where the link's opening and its first
+  // copy are written over it: it is read once, before either.
+  const HeldGap<CopyPiece> first(prefix_bytes, prefix);
+  char* o = put(link, LINK_START_PIECE);
+  // The address twice, in the href and as the visible text.
+  for (int copy = 0; copy < 2; ++copy) {
+    first.put(o, prefix);
+    o += prefix;
+    *o++ = '@';
+    o = copy_pieces<CopyPiece>(o, ahead.data(), rest);
+    o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);
+  }
+  const char last = end == ' ' || end == ';' ? end : '\n';
+  if (last == '\n') o = put(o, CELL_LINE_BREAK_PIECE);
+  return LinkInPlace{link, o, rest, last};
+}
 
 }  // namespace quillantrex
 

@@ -45,10 +45,48 @@ template <void (*CopyPiece)(char*, const char*) = copy_piece>
 }
 
 // Any n, piece by piece. Returns the end of the n bytes at `to`.
-inline char* copy_pieces(char* to, const char* from, std::size_t n) {
-  for (std::size_t i = 0; i < n; i += COPY_PIECE) copy_piece(to + i, from + i);
+template <void (*CopyPiece)(char*, const char*) = copy_piece>
+[[gnu::always_inline]] inline char* copy_pieces(char* to, const char* from, std::size_t n) {
+  for (std::size_t i = 0; i < n; i += COPY_PIECE) CopyPiece(to + i, from + i);
   return to + n;
 }
+
+// n <= 2 * COPY_PIECE bytes taken at once, to be written where they may
+// have been written over by then, as many times as needed: the copies
+// before the first write are all of them.
+template <void (*CopyPiece)(char*, const char*) = copy_piece>
+class HeldGap {
+ public:
+  [[gnu::always_inline]] HeldGap(const char* from, std::size_t n) {
+    copy_gap<CopyPiece>(bytes_, from, n);
+  }
+  [[gnu::always_inline]] void put(char* to, std::size_t n) const {
+    copy_gap<CopyPiece>(to, bytes_, n);
+  }
+
+ private:
+  char bytes_[2 * COPY_PIECE];
+};
+
+#ifdef QUILLANTREX_AVX2_PATH
+// In two registers.
+template <>
+class HeldGap<copy_piece_avx2> {
+ public:
+  [[QUILLANTREX_AVX2_TARGET]] HeldGap(const char* from, std::size_t n)
+      : low_(load(from)), high_(n > COPY_PIECE ? load(from + COPY_PIECE) : low_) {}
+  [[QUILLANTREX_AVX2_TARGET]] void put(char* to, std::size_t n) const {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), low_);
+    if (n > COPY_PIECE) _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + COPY_PIECE), high_);
+  }
+
+ private:
+  [[QUILLANTREX_AVX2_TARGET]] static __m256i load(const char* from) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+  }
+  __m256i low_, high_;
+};
+#endif
 
 // A fixed text of at most half a piece, always written whole.
 struct Piece {

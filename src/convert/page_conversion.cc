@@ -65,6 +65,26 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
   return table;
 }();
 
+// The same indexed by the byte itself, for a block where no structure byte
+// is a line break in quotes: every other structure byte becomes the same
+// text in quotes or out of them, or is structure only outside them (";").
+alignas(COPY_PIECE) constexpr std::array<Replacement, 256> UNQUOTED_REPLACEMENTS = [] {
+  std::array<Replacement, 256> table{};
+  for (char byte : STRUCTURE_BYTES) {
+    Replacement& r = table[static_cast<unsigned char>(byte)];
+    r[LENGTH_AT] = static_cast<char>(store_into(*structure_text(byte, false), r.data()));
+  }
+  return table;
+}();
+
+static_assert([] {
+  for (char byte : STRUCTURE_BYTES)
+    if (byte != '\n' && structure_text(byte, true) &&
+        structure_text(byte, true) != structure_text(byte, false))
+      return false;
+  return true;
+}());
+
 constexpr std::size_t LONGEST_REPLACEMENT = [] {
   std::size_t longest = 0;
   for (const Replacement& r : REPLACEMENTS)
@@ -87,6 +107,11 @@ static_assert(CLASS_BLOCK == 2 * COPY_PIECE);
 constexpr std::size_t BLOCK_SLACK = CLASS_BLOCK;
 static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 
+// Room a block takes in the window at most: every byte a structure byte with
+// the longest text, and the slack.
+constexpr std::size_t WORST_BLOCK_ROOM =
+    CLASS_BLOCK + GROWTH_PER_STRUCTURE_BYTE * CLASS_BLOCK + BLOCK_SLACK;
+
 // The address whose "@" is byte `end` of the block at `block`, classified as
 // `classes`, written as a link at the page's end `at`, with `held` bytes of
 // the page before it and `room` free after it, where link_in_place() can.
@@ -94,7 +119,7 @@ static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 // are all in the page too. The link's start is found in the block's bits,
 // where it lies in the block: in the export, which the page holds as it is
 // back to the stop but for quotes, rather than in the page just written.
-template <LinkBytes (*LinkBytesOf)(const char*)>
+template <LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline LinkInPlace link_from_block(const char* block, std::size_t end,
                                                           const BlockClasses& classes,
                                                           std::string_view ahead, char* at,
@@ -120,21 +145,50 @@ template <LinkBytes (*LinkBytesOf)(const char*)>
   prefix_bytes -= prefix;
   const std::uint64_t after = (classes.address_ends | bytes.space) >> end >> 1;
   const char* const address = at_sign + 1;
-  return link_in_place(
+  return link_in_place<CopyPiece>(
       at, prefix, prefix_bytes, room,
       std::string_view(address, static_cast<std::size_t>(ahead.data() + ahead.size() - address)),
       after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : ADDRESS_NOT_SEEN);
 }
 
+// Copies the gap before each structure byte of `todo` in the block at
+// `block`, from `from` on, then the byte's text, moving `o` and `from` past
+// them. `Unquoted` where no line break among them stands in quotes.
+template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
+[[gnu::always_inline]] inline void replace_structure(char*& o, const char*& from, const char* block,
+                                                     std::uint64_t todo, std::uint64_t quoted) {
+  while (todo != 0) {
+    const char* const at = block + std::countr_zero(todo);
+    copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
+    o += at - from;
+    const Replacement& r = Unquoted
+                               ? UNQUOTED_REPLACEMENTS[static_cast<unsigned char>(*at)]
+                               : REPLACEMENTS[replacement_index(*at, (quoted >> (at - block)) & 1)];
+    CopyPiece(o, r.data());
+    o += static_cast<unsigned char>(r[LENGTH_AT]);
+    from = at + 1;
+    todo &= todo - 1;
+  }
+}
+
 // Converts as much of the buffered export as it can straight from the source
 // buffer into the page's window, a block at a time: the plain bytes between
 // two structure bytes go in one copy, and each structure byte is replaced
-// from the table, with no decision per byte. Copies overshoot; what lies
-// beyond the committed end is not part of the page. Leaves to the character
-// scan a Ctrl-Z, an address it cannot link in place, the last bytes of the
-// source buffer and whatever the window cannot hold.
-template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
-          LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
+// from the table, with no decision per byte. Leaves to the character scan a
+// Ctrl-Z, an address it cannot link in place, the last bytes of the source
+// buffer and whatever the window cannot hold.
+//
+// What the loop may overshoot, and by how much: a block reads its
+// CLASS_BLOCK bytes and the byte after them; each gap and each replacement
+// is copied in whole pieces, which read up to COPY_OVERREACH bytes past what
+// they take and write as many past what they put. So a block is taken only
+// with BLOCK_SLACK bytes of the source after it (in_last), and only with
+// room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK
+// after that in the window; a link asks link_in_place() for the same for
+// its own copies. Nothing past the page's end `o` is part of the page: the
+// next copy writes over it, and commit() leaves out what is left.
+template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
+          void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
   const std::string_view ahead = source.buffered();
@@ -147,30 +201,31 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
   char* o = window.at;
   // A link rewrites the page before the window's end.
   char* written_from = window.at;
+  // Up to here any block fits; from here on it is asked what this one needs.
+  const char* const any_block_fits_before =
+      window.at + (window.room >= WORST_BLOCK_ROOM ? window.room - WORST_BLOCK_ROOM + 1 : 0);
   std::uint64_t quoted = in_quotes ? ~std::uint64_t{0} : 0;
+  const Classifier classify;
   while (p <= in_last) {
     const std::uint64_t carried = quoted;
-    const BlockClasses classes = Classify(p, p[CLASS_BLOCK], quoted);
+    const BlockClasses classes = classify(p, p[CLASS_BLOCK], quoted);
     const std::size_t end = classes.leave ? std::countr_zero(classes.leave) : CLASS_BLOCK;
     const std::uint64_t before_end = end < CLASS_BLOCK ? (std::uint64_t{1} << end) - 1 : ~0ull;
     std::uint64_t todo = classes.structure & before_end;
-    const std::size_t used = static_cast<std::size_t>(o - window.at);
-    const std::size_t growth =
-        GROWTH_PER_STRUCTURE_BYTE * static_cast<std::size_t>(std::popcount(todo));
-    if (used + CLASS_BLOCK + growth + BLOCK_SLACK > window.room) {
-      quoted = carried;
-      break;
+    if (o >= any_block_fits_before) {
+      const std::size_t used = static_cast<std::size_t>(o - window.at);
+      const std::size_t growth =
+          GROWTH_PER_STRUCTURE_BYTE * static_cast<std::size_t>(std::popcount(todo));
+      if (used + CLASS_BLOCK + growth + BLOCK_SLACK > window.room) {
+        quoted = carried;
+        break;
+      }
     }
     const char* from = p;
-    while (todo != 0) {
-      const char* const at = p + std::countr_zero(todo);
-      copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
-      o += at - from;
-      const Replacement& r = REPLACEMENTS[replacement_index(*at, (classes.quoted >> (at - p)) & 1)];
-      CopyPiece(o, r.data());
-      o += static_cast<unsigned char>(r[LENGTH_AT]);
-      from = at + 1;
-      todo &= todo - 1;
+    if ((classes.quoted_breaks & todo) == 0) {
+      replace_structure<true, CopyPiece>(o, from, p, todo, classes.quoted);
+    } else {
+      replace_structure<false, CopyPiece>(o, from, p, todo, classes.quoted);
     }
     copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(p + end - from));
     o += p + end - from;
@@ -180,7 +235,7 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
       // as a link right here when it can be, and the scan goes on at its
       // terminator, outside quotes.
       if (*p == '@') {
-        const LinkInPlace link = link_from_block<LinkBytesOf>(
+        const LinkInPlace link = link_from_block<LinkBytesOf, CopyPiece>(
             p - end, end, classes, ahead, o, window.held + static_cast<std::size_t>(o - window.at),
             window.room - static_cast<std::size_t>(o - window.at));
         if (link.end != nullptr) {
@@ -205,23 +260,23 @@ template <BlockClasses (*Classify)(const char*, char, std::uint64_t&),
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<classify_block_plain, link_bytes_plain, copy_piece>(source, output,
-                                                                            in_quotes, previous);
+  return convert_blocks<BlockClassifier<classify_block_plain>, link_bytes_plain, copy_piece>(
+      source, output, in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<classify_block_sse2, link_bytes_sse2, copy_piece>(source, output, in_quotes,
-                                                                          previous);
+  return convert_blocks<BlockClassifier<classify_block_sse2>, link_bytes_sse2, copy_piece>(
+      source, output, in_quotes, previous);
 }
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
 [[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
                                                      bool& in_quotes, int& previous) {
-  return convert_blocks<classify_block_avx2, link_bytes_avx2, copy_piece_avx2>(source, output,
-                                                                               in_quotes, previous);
+  return convert_blocks<Avx2Classifier, link_bytes_avx2, copy_piece_avx2>(source, output, in_quotes,
+                                                                          previous);
 }
 #endif
 

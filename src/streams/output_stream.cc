@@ -54,7 +54,7 @@ void OutputStream::flush() {
 // everything was written.
 std::uint64_t OutputStream::flush_aligned(std::uint64_t offset) {
   const std::uint64_t end = base_ + len_;
-  const std::uint64_t grain = std::bit_floor(std::min<std::uint64_t>(64 * 1024, cap_ / 4));
+  const std::uint64_t grain = write_grain();
   const std::uint64_t aligned = grain > 1 ? end / grain * grain : end;
   if (offset != end || dirty_hi_ != len_ || aligned <= base_ + dirty_lo_ || aligned == end) {
     flush();

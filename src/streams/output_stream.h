@@ -5,7 +5,9 @@
 #ifndef QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
 #define QUILLANTREX_STREAMS_OUTPUT_STREAM_H_
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -116,9 +118,11 @@ class OutputStream {
   // The end of the page as the window holds it, for writing in place: `at`
   // is where the position is stored, `held` how many bytes of the page the
   // window holds before it and `room` how many may be written from it. `at`
-  // is null unless the position is at the end of the page. When the room is
-  // less than `want` and the window at least twice that large, the window
-  // is moved forward first, keeping a little of the page before the position.
+  // is null unless the position is at the end of the page. With a `want`
+  // and a window at least twice that large, the room ends `want` bytes past
+  // the window's last write boundary (flush_aligned) that leaves that much
+  // after it, and once the page has passed that boundary the window is
+  // moved forward first, keeping a little of the page before the position.
   struct EndWindow {
     char* at;
     std::size_t held;
@@ -128,8 +132,16 @@ class OutputStream {
     if (pos_ - base_ != len_ || file_len_ > pos_) return EndWindow{nullptr, 0, 0};
     // A window too small to ever give `want` is left where it is: moving it
     // costs a write to the file.
-    if (cap_ - len_ < want && cap_ >= 2 * want) make_room();
-    return EndWindow{buf_.get() + len_, len_, cap_ - len_};
+    if (want == 0 || cap_ < 2 * want) return EndWindow{buf_.get() + len_, len_, cap_ - len_};
+    // What lies past the boundary when the window moves stays unwritten and
+    // is moved with it: stopping the bulk writes just past a boundary
+    // leaves less than `want` to move, not up to a whole grain.
+    std::uint64_t boundary = last_boundary(want);
+    if (pos_ >= boundary) {
+      make_room();
+      boundary = last_boundary(want);
+    }
+    return EndWindow{buf_.get() + len_, len_, static_cast<std::size_t>(boundary + want - pos_)};
   }
   // Takes the bytes written in the end window from `from` to `to`, where
   // `from` lies in it and `to` at or after the page's old end; bytes written
@@ -181,6 +193,16 @@ class OutputStream {
   int get();
   char byte_at(std::uint64_t offset);
   void flush();
+  // The size the page's writes are aligned to while it is appended to.
+  std::uint64_t write_grain() const {
+    return std::bit_floor(std::min<std::uint64_t>(64 * 1024, cap_ / 4));
+  }
+  // The last multiple of write_grain() in the window with `want` bytes of
+  // the window after it.
+  std::uint64_t last_boundary(std::size_t want) const {
+    const std::uint64_t grain = write_grain();
+    return (base_ + cap_ - want) / grain * grain;
+  }
   std::uint64_t flush_aligned(std::uint64_t offset);
   // Every access to the file goes through these two; false on a failure or
   // once the file is closed.
