@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times the tool with hyperfine on generated exports and prints each figure
-# beside its target:
+# Prints, first, the instructions the tool runs per byte of the 10 MiB
+# export (bench/count.sh, callgrind), then times the tool with hyperfine on
+# generated exports and prints each figure beside its target:
 #  - every size from 1 KB (examples/contacts.csv) to 200 MB: the tool against
 #    the least copy program, bench/least_copy.cc, copying the page the tool
 #    made into carnet.htm; the page faults of both up to 10 MB; and the curve
@@ -12,7 +13,6 @@
 #    at most 1.03;
 #  - for the largest export, MB of export per second, user and system time;
 #  - the peak resident memory for a 1 MB and the largest export;
-#  - instructions per byte and branch misses per 1,000 bytes;
 #  - for each hostile input, its time at 10 MB and 100 MB, the ratio of the
 #    two (about 10 when the cost is linear) and its peak memory.
 # Times are hyperfine's: warm-up runs first, carnet.htm removed before each
@@ -144,6 +144,20 @@ faults() {  # command...
 echo "tool: $tool"
 if [ -n "$before" ]; then echo "before: $before"; fi
 echo "machine: $(nproc) cores, $(uname -r), $(hyperfine --version)"
+echo
+
+# The headline: instructions per byte, which do not drift with the machine.
+# Without an argument, count.sh counts a release build of its own with
+# debug information, which it splits into scan, links and copies.
+if command -v valgrind >/dev/null; then
+  if [ $# -ge 1 ]; then "$root/bench/count.sh" "$tool"; else "$root/bench/count.sh"; fi
+  if [ -n "$before" ]; then
+    echo "before:"
+    "$root/bench/count.sh" "$before"
+  fi
+else
+  echo "instructions per byte: skipped, valgrind is missing (apt-get install valgrind)"
+fi
 echo
 
 # --- Every size: the tool against a copy of its page ----------------------------
@@ -292,33 +306,7 @@ big=$(peak_kib big.csv)
 printf 'peak memory: 1 MB export %d KiB, %d MB export %d KiB, difference %+d KiB  at most %s\n' \
   "$small" "$size_mb" "$big" $((big - small)) "+4096 KiB: $(verdict $((big - small)) 4096)"
 
-# Instructions per byte of export and branch misses per 1,000 bytes: from the
-# processor's counters where perf can read them, otherwise from cachegrind on
-# a 20 MB export (its branch figure is its own predictor's, not the
-# processor's, so compare it only with itself).
-if [ -n "$perf" ] && "$perf" stat -x, -e instructions true 2>&1 | grep -q '^[0-9]'; then
-  rm -f carnet.htm
-  "$perf" stat -x, -e instructions,branch-misses -o counters.txt "$tool" big.csv >/dev/null
-  awk -F, -v bytes=$((size_mb * 1000000)) '
-    $3 ~ /^instructions/ { i = $1 } $3 ~ /^branch-misses/ { b = $1 }
-    END { printf "counters (perf): %.2f instructions per byte, %.1f branch misses per 1,000 bytes\n",
-          i / bytes, 1000 * b / bytes }' counters.txt
-elif command -v valgrind >/dev/null; then
-  python3 "$root/bench/gen_export.py" 20000000 >mid.csv
-  rm -f carnet.htm
-  valgrind --tool=cachegrind --cache-sim=no --branch-sim=yes --cachegrind-out-file=/dev/null \
-    "$tool" mid.csv >/dev/null 2>counters.txt
-  awk -v bytes=20000000 '
-    /I +refs:/ { gsub(",", "", $4); i = $4 }
-    /Mispredicts:/ { gsub(",", "", $3); b = $3 }
-    END { printf "counters (cachegrind, 20 MB export, no hardware counters here): %.2f instructions per byte, %.1f branch misses per 1,000 bytes\n",
-          i / bytes, 1000 * b / bytes }' counters.txt
-  rm -f mid.csv
-else
-  echo "counters: skipped, no hardware counters for perf here and no valgrind" \
-    "(apt-get install valgrind)"
-fi
-rm -f big.csv small.csv carnet.htm counters.txt
+rm -f big.csv small.csv carnet.htm
 echo
 
 # --- Hostile inputs ------------------------------------------------------------
