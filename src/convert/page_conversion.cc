@@ -191,9 +191,10 @@ static_assert(GAP_CUT <= COPY_PIECE && CLASS_BLOCK - 1 - GAP_CUT <= COPY_PIECE);
 //
 // The loop keeps no page end, only `shifted`: where the page would put the
 // block's byte CLASS_BLOCK were the rest of the block plain, which a text
-// moves by its growth. The gap before a structure byte and its text then go
-// to fixed offsets from it, with no length worked out. It stays within
-// CLASS_BLOCK bytes past the page's end, in the window.
+// moves by its growth. A structure byte's text and the gap after it then go
+// to fixed offsets from it, with no length worked out, and nothing is kept
+// from one to the next but `shifted`. It stays within CLASS_BLOCK bytes past
+// the page's end, in the window.
 template <void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline char* replace_points(char* o, const char* block, std::uint64_t todo,
                                                    std::size_t end) {
@@ -201,19 +202,17 @@ template <void (*CopyPiece)(char*, const char*)>
   // address again for every point.
   const Replacement* table = UNQUOTED_REPLACEMENTS.data();
   asm("" : "+r"(table));
+  CopyPiece(o, block);
   char* shifted = o + CLASS_BLOCK;
-  // The last structure byte, -1 before the first: a gap starts after it.
-  std::ptrdiff_t last = -1;
   while (todo != 0) {
     const std::ptrdiff_t at = std::countr_zero(todo);
-    CopyPiece(shifted - CLASS_BLOCK + 1 + last, block + 1 + last);
     const Replacement& r = table[static_cast<unsigned char>(block[at])];
     CopyPiece(shifted - CLASS_BLOCK + at, r.data());
     shifted += static_cast<signed char>(r[GROWTH_AT]);
-    last = at;
+    // The gap after it, written over what the text's piece put past it.
+    CopyPiece(shifted - CLASS_BLOCK + at + 1, block + at + 1);
     todo &= todo - 1;
   }
-  CopyPiece(shifted - CLASS_BLOCK + 1 + last, block + 1 + last);
   return shifted - CLASS_BLOCK + end;
 }
 
