@@ -86,6 +86,25 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 256> UNQUOTED_REPLACEMENTS
   return table;
 }();
 
+// The same for a block with a line break in quotes, indexed by the byte and
+// whether it stands in quotes (byte * 2 + quoted). A ";" in quotes becomes
+// itself too.
+alignas(COPY_PIECE) constexpr std::array<Replacement, 512> QUOTED_REPLACEMENTS = [] {
+  std::array<Replacement, 512> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) table[i][0] = static_cast<char>(i / 2);
+  for (char byte : STRUCTURE_BYTES) {
+    for (bool quoted : {false, true}) {
+      const std::optional<std::string_view> text = structure_text(byte, quoted);
+      if (!text) continue;  // a byte like any other there
+      Replacement& r = table[static_cast<unsigned char>(byte) * 2 + quoted];
+      r = Replacement{};
+      const std::size_t length = store_into(*text, r.data());
+      r[GROWTH_AT] = static_cast<char>(static_cast<int>(length) - 1);
+    }
+  }
+  return table;
+}();
+
 static_assert([] {
   for (char byte : STRUCTURE_BYTES)
     if (byte != '\n' && structure_text(byte, true) &&
@@ -185,9 +204,10 @@ constexpr std::size_t GAP_CUT = COPY_PIECE;
 static_assert(GAP_CUT <= COPY_PIECE && CLASS_BLOCK - 1 - GAP_CUT <= COPY_PIECE);
 
 // The block at `block` converted up to `end`, at the page's end `o`, where
-// each of `todo` is a structure byte, but a line break in quotes, or a
-// plain byte that becomes itself, and no gap is longer than a piece.
-// Returns the page's new end.
+// each of `todo` is a structure byte or a plain byte that becomes itself,
+// and no gap is longer than a piece. `ByQuote` where a line break in quotes
+// is among them, and `quoted` marks the bytes in quotes. Returns the page's
+// new end.
 //
 // The loop keeps no page end, only `shifted`: where the page would put the
 // block's byte CLASS_BLOCK were the rest of the block plain, which a text
@@ -195,18 +215,19 @@ static_assert(GAP_CUT <= COPY_PIECE && CLASS_BLOCK - 1 - GAP_CUT <= COPY_PIECE);
 // to fixed offsets from it, with no length worked out, and nothing is kept
 // from one to the next but `shifted`. It stays within CLASS_BLOCK bytes past
 // the page's end, in the window.
-template <void (*CopyPiece)(char*, const char*)>
+template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline char* replace_points(char* o, const char* block, std::uint64_t todo,
-                                                   std::size_t end) {
+                                                   std::size_t end, std::uint64_t quoted) {
   // Kept in a register: left to itself, the compiler made the table's
   // address again for every point.
-  const Replacement* table = UNQUOTED_REPLACEMENTS.data();
+  const Replacement* table = ByQuote ? QUOTED_REPLACEMENTS.data() : UNQUOTED_REPLACEMENTS.data();
   asm("" : "+r"(table));
   CopyPiece(o, block);
   char* shifted = o + CLASS_BLOCK;
   while (todo != 0) {
     const std::ptrdiff_t at = std::countr_zero(todo);
-    const Replacement& r = table[static_cast<unsigned char>(block[at])];
+    const std::size_t byte = static_cast<unsigned char>(block[at]);
+    const Replacement& r = ByQuote ? table[byte * 2 + ((quoted >> at) & 1)] : table[byte];
     CopyPiece(shifted - CLASS_BLOCK + at, r.data());
     shifted += static_cast<signed char>(r[GROWTH_AT]);
     // The gap after it, written over what the text's piece put past it.
@@ -266,11 +287,13 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
         break;
       }
     }
-    // The cut where it is a plain byte before `end` that becomes itself: not
-    // a ";" in quotes, nor a CR alone.
+    // The cut where it is a plain byte before `end`, which must become
+    // itself: a ";" in quotes does only by its quote, a CR alone never.
     const std::uint64_t cut = (std::uint64_t{1} << GAP_CUT) & before_end & ~classes.structure;
     if (((classes.quoted_breaks & todo) | (cut & classes.address_ends)) == 0) {
-      o = replace_points<CopyPiece>(o, p, todo | cut, end);
+      o = replace_points<false, CopyPiece>(o, p, todo | cut, end, classes.quoted);
+    } else if (cut == 0 || p[GAP_CUT] != '\r') {
+      o = replace_points<true, CopyPiece>(o, p, todo | cut, end, classes.quoted);
     } else {
       const char* from = p;
       replace_structure<CopyPiece>(o, from, p, todo, classes.quoted);
