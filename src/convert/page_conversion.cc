@@ -251,8 +251,10 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
 // with BLOCK_SLACK bytes of the source after it (in_last), and only with
 // room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK
 // after that in the window; a link asks link_in_place() for the same for
-// its own copies. Nothing past the page's end `o` is part of the page: the
-// next copy writes over it, and commit() leaves out what is left.
+// its own copies. The cut at GAP_CUT keeps every gap to one piece, and
+// replace_points() points no further than CLASS_BLOCK past the page's end,
+// within that slack. Nothing past the page's end `o` is part of the page:
+// the next copy writes over it, and commit() leaves out what is left.
 template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
           void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
