@@ -117,6 +117,13 @@ const std::vector<Case> kRowsCellsAndQuotes = {
     {"doubled quotes vanish", "\"x\"\"y\"", "xy"},
     {"unterminated quoted run keeps its text", "a;\"b\nc", "a</td>\n<td>b<br>c"},
     {"unterminated run ending in a line break", "a;\"b\n", "a</td>\n<td>b<br>"},
+    // Padded, byte 35 is byte 32 of a block, where the block scan cuts a
+    // long gap with the byte itself.
+    {"quoted semicolon cutting a long gap", "\"" + std::string(34, 'a') + ";b\nc\"",
+     std::string(34, 'a') + ";b<br>c"},
+    {"at sign in quotes cutting a long gap", "\"" + std::string(34, 'a') + "@b\"",
+     std::string(34, 'a') + "@b"},
+    {"CR alone cutting a long gap", std::string(35, 'a') + "\rb", std::string(35, 'a') + "\rb"},
     {"at sign inside quotes is copied", "\"a@b\";c", "a@b</td>\n<td>c"},
     {"markup passes through", "<b>x</b>\"&amp;\"", "<b>x</b>&amp;"},
     {"lone CR is a character", "a\rb\r", "a\rb\r"},

@@ -75,6 +75,22 @@ inline constexpr Piece CELL_LINE_BREAK_PIECE = piece(CELL_LINE_BREAK);
 // The prefix, shorter than SHORT_PREFIX, is held and copied as one gap.
 static_assert(SHORT_PREFIX <= 2 * COPY_PIECE);
 
+// Writes an address at `o`: the `prefix` bytes held in `first`, the "@" and
+// the `rest` bytes at `rest_bytes`, which are most often under a piece.
+// Returns its end.
+template <void (*CopyPiece)(char*, const char*)>
+[[gnu::always_inline]] inline char* put_address(char* o, const HeldGap<CopyPiece>& first,
+                                                std::size_t prefix, const char* rest_bytes,
+                                                std::size_t rest) {
+  first.put(o, prefix);
+  o += prefix;
+  *o++ = '@';
+  CopyPiece(o, rest_bytes);
+  if (rest > COPY_PIECE)
+    copy_pieces<CopyPiece>(o + COPY_PIECE, rest_bytes + COPY_PIECE, rest - COPY_PIECE);
+  return o + rest;
+}
+
 // Inline, so that the block scan's copies are its own (`CopyPiece`).
 template <void (*CopyPiece)(char*, const char*) = copy_piece>
 [[gnu::always_inline]] inline LinkInPlace link_in_place(char* at, std::size_t prefix,
@@ -100,15 +116,12 @@ template <void (*CopyPiece)(char*, const char*) = copy_piece>
   // The prefix may lie in the page, where the link's opening and its first
   // copy are written over it: it is read once, before either.
   const HeldGap<CopyPiece> first(prefix_bytes, prefix);
-  char* o = put(link, LINK_START_PIECE);
   // The address twice, in the href and as the visible text.
-  for (int copy = 0; copy < 2; ++copy) {
-    first.put(o, prefix);
-    o += prefix;
-    *o++ = '@';
-    o = copy_pieces<CopyPiece>(o, ahead.data(), rest);
-    o = put(o, copy == 0 ? LINK_TAIL_HEAD_PIECE : LINK_TAIL_END_PIECE);
-  }
+  char* o = put(link, LINK_START_PIECE);
+  o = put_address<CopyPiece>(o, first, prefix, ahead.data(), rest);
+  o = put(o, LINK_TAIL_HEAD_PIECE);
+  o = put_address<CopyPiece>(o, first, prefix, ahead.data(), rest);
+  o = put(o, LINK_TAIL_END_PIECE);
   const char last = end == ' ' || end == ';' ? end : '\n';
   if (last == '\n') o = put(o, CELL_LINE_BREAK_PIECE);
   return LinkInPlace{link, o, rest, last};

@@ -68,11 +68,39 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
 // The same indexed by the byte itself, for a block where no structure byte
 // is a line break in quotes: every other structure byte becomes the same
 // text in quotes or out of them, or is structure only outside them (";").
+// Every other byte becomes itself, so that a plain byte can be taken as a
+// structure byte to cut a long gap in two. The last byte holds how much
+// longer the text is than the byte it stands for (-1 for no text): how far
+// it moves the page's end against the block.
+constexpr std::size_t GROWTH_AT = LENGTH_AT;
+
 alignas(COPY_PIECE) constexpr std::array<Replacement, 256> UNQUOTED_REPLACEMENTS = [] {
   std::array<Replacement, 256> table{};
+  for (std::size_t byte = 0; byte < table.size(); ++byte) table[byte][0] = static_cast<char>(byte);
   for (char byte : STRUCTURE_BYTES) {
     Replacement& r = table[static_cast<unsigned char>(byte)];
-    r[LENGTH_AT] = static_cast<char>(store_into(*structure_text(byte, false), r.data()));
+    r = Replacement{};
+    const std::size_t length = store_into(*structure_text(byte, false), r.data());
+    r[GROWTH_AT] = static_cast<char>(static_cast<int>(length) - 1);
+  }
+  return table;
+}();
+
+// The same for a block with a line break in quotes, indexed by the byte and
+// whether it stands in quotes (byte * 2 + quoted). A ";" in quotes becomes
+// itself too.
+alignas(COPY_PIECE) constexpr std::array<Replacement, 512> QUOTED_REPLACEMENTS = [] {
+  std::array<Replacement, 512> table{};
+  for (std::size_t i = 0; i < table.size(); ++i) table[i][0] = static_cast<char>(i / 2);
+  for (char byte : STRUCTURE_BYTES) {
+    for (bool quoted : {false, true}) {
+      const std::optional<std::string_view> text = structure_text(byte, quoted);
+      if (!text) continue;  // a byte like any other there
+      Replacement& r = table[static_cast<unsigned char>(byte) * 2 + quoted];
+      r = Replacement{};
+      const std::size_t length = store_into(*text, r.data());
+      r[GROWTH_AT] = static_cast<char>(static_cast<int>(length) - 1);
+    }
   }
   return table;
 }();
@@ -153,22 +181,60 @@ template <LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const 
 
 // Copies the gap before each structure byte of `todo` in the block at
 // `block`, from `from` on, then the byte's text, moving `o` and `from` past
-// them. `Unquoted` where no line break among them stands in quotes.
-template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
+// them. Any gap, any line break in quotes.
+template <void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline void replace_structure(char*& o, const char*& from, const char* block,
                                                      std::uint64_t todo, std::uint64_t quoted) {
   while (todo != 0) {
     const char* const at = block + std::countr_zero(todo);
     copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(at - from));
     o += at - from;
-    const Replacement& r = Unquoted
-                               ? UNQUOTED_REPLACEMENTS[static_cast<unsigned char>(*at)]
-                               : REPLACEMENTS[replacement_index(*at, (quoted >> (at - block)) & 1)];
+    const Replacement& r = REPLACEMENTS[replacement_index(*at, (quoted >> (at - block)) & 1)];
     CopyPiece(o, r.data());
     o += static_cast<unsigned char>(r[LENGTH_AT]);
     from = at + 1;
     todo &= todo - 1;
   }
+}
+
+// The byte that cuts a block's gaps to a piece each: taken as a structure
+// byte, whatever it is, it leaves no gap before, between or after them in
+// the block longer than a piece.
+constexpr std::size_t GAP_CUT = COPY_PIECE;
+static_assert(GAP_CUT <= COPY_PIECE && CLASS_BLOCK - 1 - GAP_CUT <= COPY_PIECE);
+
+// The block at `block` converted up to `end`, at the page's end `o`, where
+// each of `todo` is a structure byte or a plain byte that becomes itself,
+// and no gap is longer than a piece. `ByQuote` where a line break in quotes
+// is among them, and `quoted` marks the bytes in quotes. Returns the page's
+// new end.
+//
+// The loop keeps no page end, only `shifted`: where the page would put the
+// block's byte CLASS_BLOCK were the rest of the block plain, which a text
+// moves by its growth. A structure byte's text and the gap after it then go
+// to fixed offsets from it, with no length worked out, and nothing is kept
+// from one to the next but `shifted`. It stays within CLASS_BLOCK bytes past
+// the page's end, in the window.
+template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
+[[gnu::always_inline]] inline char* replace_points(char* o, const char* block, std::uint64_t todo,
+                                                   std::size_t end, std::uint64_t quoted) {
+  // Kept in a register: left to itself, the compiler made the table's
+  // address again for every point.
+  const Replacement* table = ByQuote ? QUOTED_REPLACEMENTS.data() : UNQUOTED_REPLACEMENTS.data();
+  asm("" : "+r"(table));
+  CopyPiece(o, block);
+  char* shifted = o + CLASS_BLOCK;
+  while (todo != 0) {
+    const std::ptrdiff_t at = std::countr_zero(todo);
+    const std::size_t byte = static_cast<unsigned char>(block[at]);
+    const Replacement& r = ByQuote ? table[byte * 2 + ((quoted >> at) & 1)] : table[byte];
+    CopyPiece(shifted - CLASS_BLOCK + at, r.data());
+    shifted += static_cast<signed char>(r[GROWTH_AT]);
+    // The gap after it, written over what the text's piece put past it.
+    CopyPiece(shifted - CLASS_BLOCK + at + 1, block + at + 1);
+    todo &= todo - 1;
+  }
+  return shifted - CLASS_BLOCK + end;
 }
 
 // Converts as much of the buffered export as it can straight from the source
@@ -185,8 +251,10 @@ template <bool Unquoted, void (*CopyPiece)(char*, const char*)>
 // with BLOCK_SLACK bytes of the source after it (in_last), and only with
 // room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK
 // after that in the window; a link asks link_in_place() for the same for
-// its own copies. Nothing past the page's end `o` is part of the page: the
-// next copy writes over it, and commit() leaves out what is left.
+// its own copies. The cut at GAP_CUT keeps every gap to one piece, and
+// replace_points() points no further than CLASS_BLOCK past the page's end,
+// within that slack. Nothing past the page's end `o` is part of the page:
+// the next copy writes over it, and commit() leaves out what is left.
 template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
           void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
@@ -221,14 +289,19 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
         break;
       }
     }
-    const char* from = p;
-    if ((classes.quoted_breaks & todo) == 0) {
-      replace_structure<true, CopyPiece>(o, from, p, todo, classes.quoted);
+    // The cut where it is a plain byte before `end`, which must become
+    // itself: a ";" in quotes does only by its quote, a CR alone never.
+    const std::uint64_t cut = (std::uint64_t{1} << GAP_CUT) & before_end & ~classes.structure;
+    if (((classes.quoted_breaks & todo) | (cut & classes.address_ends)) == 0) {
+      o = replace_points<false, CopyPiece>(o, p, todo | cut, end, classes.quoted);
+    } else if (cut == 0 || p[GAP_CUT] != '\r') {
+      o = replace_points<true, CopyPiece>(o, p, todo | cut, end, classes.quoted);
     } else {
-      replace_structure<false, CopyPiece>(o, from, p, todo, classes.quoted);
+      const char* from = p;
+      replace_structure<CopyPiece>(o, from, p, todo, classes.quoted);
+      copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(p + end - from));
+      o += p + end - from;
     }
-    copy_gap<CopyPiece>(o, from, static_cast<std::size_t>(p + end - from));
-    o += p + end - from;
     p += end;
     if (end < CLASS_BLOCK) {
       // Stopped at an "@" outside quotes or a Ctrl-Z. An address is written
