@@ -34,69 +34,27 @@ constexpr std::string_view STRUCTURE_TEXT = structure_text(Byte, Quoted).value()
 template <char Byte, bool Quoted>
 constexpr auto STRUCTURE_STORED = store_text<STRUCTURE_TEXT<Byte, Quoted>>();
 
-// The same for the block scan, in a table indexed by the byte's low four bits
-// (the structure bytes differ there) and whether it stands in quotes. Each
-// entry is copied whole, one piece, and its last byte holds the length of
-// the text: what follows the text in the page is written over.
+// The same for the block scan, in a table indexed by the byte and whether it
+// stands in quotes. Each entry is copied whole, one piece. A byte that is no
+// structure byte there becomes itself, so that a plain byte can be taken as
+// a structure byte to cut a long gap in two. The entry's last byte holds how
+// much longer the text is than the byte it stands for (-1 for no text): how
+// far it moves the page's end against the block.
 using Replacement = std::array<char, COPY_PIECE>;
-constexpr std::size_t LENGTH_AT = COPY_PIECE - 1;
+constexpr std::size_t GROWTH_AT = COPY_PIECE - 1;
 
 constexpr std::size_t replacement_index(char byte, bool quoted) {
-  return (static_cast<unsigned char>(byte) & 15) * 2 + quoted;
+  return static_cast<unsigned char>(byte) * std::size_t{2} + quoted;
 }
 
-static_assert([] {
-  for (char a : STRUCTURE_BYTES)
-    for (char b : STRUCTURE_BYTES)
-      if (a != b && replacement_index(a, false) == replacement_index(b, false)) return false;
-  return true;
-}());
-
-alignas(COPY_PIECE) constexpr std::array<Replacement, 32> REPLACEMENTS = [] {
-  std::array<Replacement, 32> table{};
-  for (char byte : STRUCTURE_BYTES) {
-    for (bool quoted : {false, true}) {
-      const std::optional<std::string_view> text = structure_text(byte, quoted);
-      if (!text) continue;  // not structure there, never asked for
-      Replacement& r = table[replacement_index(byte, quoted)];
-      r[LENGTH_AT] = static_cast<char>(store_into(*text, r.data()));
-    }
-  }
-  return table;
-}();
-
-// The same indexed by the byte itself, for a block where no structure byte
-// is a line break in quotes: every other structure byte becomes the same
-// text in quotes or out of them, or is structure only outside them (";").
-// Every other byte becomes itself, so that a plain byte can be taken as a
-// structure byte to cut a long gap in two. The last byte holds how much
-// longer the text is than the byte it stands for (-1 for no text): how far
-// it moves the page's end against the block.
-constexpr std::size_t GROWTH_AT = LENGTH_AT;
-
-alignas(COPY_PIECE) constexpr std::array<Replacement, 256> UNQUOTED_REPLACEMENTS = [] {
-  std::array<Replacement, 256> table{};
-  for (std::size_t byte = 0; byte < table.size(); ++byte) table[byte][0] = static_cast<char>(byte);
-  for (char byte : STRUCTURE_BYTES) {
-    Replacement& r = table[static_cast<unsigned char>(byte)];
-    r = Replacement{};
-    const std::size_t length = store_into(*structure_text(byte, false), r.data());
-    r[GROWTH_AT] = static_cast<char>(static_cast<int>(length) - 1);
-  }
-  return table;
-}();
-
-// The same for a block with a line break in quotes, indexed by the byte and
-// whether it stands in quotes (byte * 2 + quoted). A ";" in quotes becomes
-// itself too.
-alignas(COPY_PIECE) constexpr std::array<Replacement, 512> QUOTED_REPLACEMENTS = [] {
+alignas(COPY_PIECE) constexpr std::array<Replacement, 512> REPLACEMENTS = [] {
   std::array<Replacement, 512> table{};
   for (std::size_t i = 0; i < table.size(); ++i) table[i][0] = static_cast<char>(i / 2);
   for (char byte : STRUCTURE_BYTES) {
     for (bool quoted : {false, true}) {
       const std::optional<std::string_view> text = structure_text(byte, quoted);
       if (!text) continue;  // a byte like any other there
-      Replacement& r = table[static_cast<unsigned char>(byte) * 2 + quoted];
+      Replacement& r = table[replacement_index(byte, quoted)];
       r = Replacement{};
       const std::size_t length = store_into(*text, r.data());
       r[GROWTH_AT] = static_cast<char>(static_cast<int>(length) - 1);
@@ -105,6 +63,9 @@ alignas(COPY_PIECE) constexpr std::array<Replacement, 512> QUOTED_REPLACEMENTS =
   return table;
 }();
 
+// A block where no structure byte is a line break in quotes may take every
+// text as outside quotes: every other structure byte becomes the same text
+// in quotes or out of them, or is structure only outside them (";").
 static_assert([] {
   for (char byte : STRUCTURE_BYTES)
     if (byte != '\n' && structure_text(byte, true) &&
@@ -113,16 +74,14 @@ static_assert([] {
   return true;
 }());
 
-constexpr std::size_t LONGEST_REPLACEMENT = [] {
-  std::size_t longest = 0;
-  for (const Replacement& r : REPLACEMENTS)
-    longest = std::max<std::size_t>(longest, static_cast<unsigned char>(r[LENGTH_AT]));
-  return longest;
-}();
-static_assert(LONGEST_REPLACEMENT <= LENGTH_AT, "a replacement and its length fill one piece");
-
 // What a structure byte can add to the page beyond itself.
-constexpr std::size_t GROWTH_PER_STRUCTURE_BYTE = LONGEST_REPLACEMENT - 1;
+constexpr std::size_t GROWTH_PER_STRUCTURE_BYTE = [] {
+  int most = 0;
+  for (const Replacement& r : REPLACEMENTS) most = std::max<int>(most, r[GROWTH_AT]);
+  return static_cast<std::size_t>(most);
+}();
+static_assert(GROWTH_PER_STRUCTURE_BYTE + 1 <= GROWTH_AT,
+              "a replacement and its growth fill one piece");
 
 // Room asked of the page's window before a run of blocks: enough for several
 // blocks, and far less than the window, which is then seldom moved.
@@ -191,7 +150,7 @@ template <void (*CopyPiece)(char*, const char*)>
     o += at - from;
     const Replacement& r = REPLACEMENTS[replacement_index(*at, (quoted >> (at - block)) & 1)];
     CopyPiece(o, r.data());
-    o += static_cast<unsigned char>(r[LENGTH_AT]);
+    o += 1 + static_cast<signed char>(r[GROWTH_AT]);
     from = at + 1;
     todo &= todo - 1;
   }
@@ -220,14 +179,14 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
                                                    std::size_t end, std::uint64_t quoted) {
   // Kept in a register: left to itself, the compiler made the table's
   // address again for every point.
-  const Replacement* table = ByQuote ? QUOTED_REPLACEMENTS.data() : UNQUOTED_REPLACEMENTS.data();
+  const Replacement* table = REPLACEMENTS.data();
   asm("" : "+r"(table));
   CopyPiece(o, block);
   char* shifted = o + CLASS_BLOCK;
   while (todo != 0) {
     const std::ptrdiff_t at = std::countr_zero(todo);
     const std::size_t byte = static_cast<unsigned char>(block[at]);
-    const Replacement& r = ByQuote ? table[byte * 2 + ((quoted >> at) & 1)] : table[byte];
+    const Replacement& r = table[byte * 2 + (ByQuote ? (quoted >> at) & 1 : 0)];
     CopyPiece(shifted - CLASS_BLOCK + at, r.data());
     shifted += static_cast<signed char>(r[GROWTH_AT]);
     // The gap after it, written over what the text's piece put past it.
