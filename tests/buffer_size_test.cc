@@ -76,25 +76,6 @@ TEST(BufferSizes, RealisticExportGivesTheSamePage) {
   }
 }
 
-// A page file in memory that notes where each write ends.
-class WriteEnds final : public PageFile {
- public:
-  WriteEnds(std::string& page, std::vector<std::uint64_t>& ends)
-      : page_(memory_page_file(page)), ends_(ends) {}
-  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    ends_.push_back(offset + n);
-    return page_->write_at(data, n, offset);
-  }
-  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    return page_->read_at(data, n, offset);
-  }
-  bool close() override { return page_->close(); }
-
- private:
-  std::unique_ptr<PageFile> page_;
-  std::vector<std::uint64_t>& ends_;
-};
-
 // The bulk scan stops just past a write boundary, where the window moves:
 // every write but the last still ends on one (16 KiB in the small window,
 // 64 KiB past it).
@@ -105,18 +86,19 @@ TEST(BufferSizes, PageWritesEndOnTheirGrain) {
   for (BlockPath path : kPaths) {
     SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)));
     std::string page;
-    std::vector<std::uint64_t> ends;
+    std::vector<PageWrite> writes;
     {
       SourceStream source(memory_source_file(text));
-      OutputStream output(std::make_unique<WriteEnds>(page, ends));
+      OutputStream output(noted_page_file(page, writes));
       convert_table(source, output, path);
       EXPECT_TRUE(output.close());
     }
     EXPECT_TRUE(page == expected);
-    ASSERT_GT(ends.size(), 10u);
-    for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
-      const std::uint64_t grain = ends[i] > SMALL_PAGE + SMALL_WINDOW ? 64 * 1024 : 16 * 1024;
-      EXPECT_EQ(ends[i] % grain, 0u) << "write " << i << " ends at " << ends[i];
+    ASSERT_GT(writes.size(), 10u);
+    for (std::size_t i = 0; i + 1 < writes.size(); ++i) {
+      const std::uint64_t end = writes[i].offset + writes[i].size;
+      const std::uint64_t grain = end > SMALL_PAGE + SMALL_WINDOW ? 64 * 1024 : 16 * 1024;
+      EXPECT_EQ(end % grain, 0u) << "write " << i << " ends at " << end;
     }
   }
 }

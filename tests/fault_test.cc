@@ -161,29 +161,6 @@ class FaultMount {
   std::string why_not_;
 };
 
-// A page that notes where each write falls.
-struct Write {
-  std::uint64_t offset;
-  std::size_t size;
-};
-class NotedPage final : public PageFile {
- public:
-  NotedPage(std::string& page, std::vector<Write>& writes)
-      : page_(memory_page_file(page)), writes_(writes) {}
-  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
-    writes_.push_back({offset, n});
-    return page_->write_at(data, n, offset);
-  }
-  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
-    return page_->read_at(data, n, offset);
-  }
-  bool close() override { return page_->close(); }
-
- private:
-  std::unique_ptr<PageFile> page_;
-  std::vector<Write>& writes_;
-};
-
 // The export all cases read, its page, and where the page's writes fall.
 struct Subject {
   Subject();
@@ -209,9 +186,9 @@ Subject::Subject() {
   page = reference_page(export_text);
   // The tool's own streams, with its buffers, on files in memory.
   std::string copy;
-  std::vector<Write> writes;
+  std::vector<PageWrite> writes;
   SourceStream source(memory_source_file(export_text));
-  OutputStream output(std::make_unique<NotedPage>(copy, writes));
+  OutputStream output(noted_page_file(copy, writes));
   convert_table(source, output);
   output.close();
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) {

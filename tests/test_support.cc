@@ -26,7 +26,29 @@ std::filesystem::path native(const std::string& utf8) {
 #endif
 }
 
+class NotedPage final : public PageFile {
+ public:
+  NotedPage(std::string& page, std::vector<PageWrite>& writes)
+      : page_(memory_page_file(page)), writes_(writes) {}
+  bool write_at(const char* data, std::size_t n, std::uint64_t offset) override {
+    writes_.push_back({offset, n});
+    return page_->write_at(data, n, offset);
+  }
+  bool read_at(char* data, std::size_t n, std::uint64_t offset) override {
+    return page_->read_at(data, n, offset);
+  }
+  bool close() override { return page_->close(); }
+
+ private:
+  std::unique_ptr<PageFile> page_;
+  std::vector<PageWrite>& writes_;
+};
+
 }  // namespace
+
+std::unique_ptr<PageFile> noted_page_file(std::string& page, std::vector<PageWrite>& writes) {
+  return std::make_unique<NotedPage>(page, writes);
+}
 
 TempDir::TempDir() {
   std::random_device random;

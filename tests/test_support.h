@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "convert/block_classify.h"
+#include "streams/file_access.h"
 
 namespace quillantrex::testing {
 
@@ -43,6 +45,15 @@ std::string from_crlf(const std::string& page);
 // buffer sizes and block path and returns the page's bytes.
 std::string convert_bytes(const std::string& export_text, std::size_t source_buffer,
                           std::size_t output_buffer, BlockPath path = fastest_block_path());
+
+// Where a write of the page fell.
+struct PageWrite {
+  std::uint64_t offset;
+  std::size_t size;
+};
+// A page in memory, as memory_page_file() makes, that notes each write in
+// `writes`.
+std::unique_ptr<PageFile> noted_page_file(std::string& page, std::vector<PageWrite>& writes);
 
 // The table between FIRST_ROW_OPEN and the closing TABLE_CLOSE + PAGE_FOOT,
 // line breaks as "\n". Fails the test if the page around it is not exact,
