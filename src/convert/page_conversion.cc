@@ -77,7 +77,8 @@ static_assert([] {
 // What a structure byte can add to the page beyond itself.
 constexpr std::size_t GROWTH_PER_STRUCTURE_BYTE = [] {
   int most = 0;
-  for (const Replacement& r : REPLACEMENTS) most = std::max<int>(most, r[GROWTH_AT]);
+  for (const Replacement& r : REPLACEMENTS)
+    most = std::max<int>(most, static_cast<signed char>(r[GROWTH_AT]));
   return static_cast<std::size_t>(most);
 }();
 static_assert(GROWTH_PER_STRUCTURE_BYTE + 1 <= GROWTH_AT,
