@@ -6,8 +6,10 @@
 #ifndef QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
 #define QUILLANTREX_CONVERT_BLOCK_CLASSIFY_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -52,20 +54,24 @@ struct BlockClasses {
   std::uint64_t structure;
   // Bytes inside a quoted run: an opening quote is inside, a closing one not.
   std::uint64_t quoted;
-  // LFs inside a quoted run: the one structure byte whose text depends on
-  // the run, so a block without them needs no look at `quoted` per byte.
-  std::uint64_t quoted_breaks;
+  // Bytes whose text the byte alone does not tell: an LF in quotes (a line
+  // of the cell, not a row), a ";" in quotes (itself) and a CR before
+  // anything but an LF (itself). A run of bytes without them needs no look
+  // at `quoted` per byte.
+  std::uint64_t by_context;
   // Where the block stops being convertible on its own: "@" outside quotes
   // (the address after it has its own quote rule) and Ctrl-Z (end of text).
   // Nothing at or after the first of these bits is meaningful.
   std::uint64_t leave;
-  // For an address met at an "@", but for spaces and ">", which are looked
-  // for only then (`link_bytes_*`): what can stand just before the link's
-  // start or stops the walk back to it (";", LF and quote, and ">" and
-  // space), and what can end the address (";", LF, CR and Ctrl-Z, and
-  // space).
-  std::uint64_t link_stops;
-  std::uint64_t address_ends;
+};
+
+// For an address met at an "@" of the block.
+struct LinkClasses {
+  // What can stand just before the link's start or stops the walk back to
+  // it: ";", LF, quote, ">" and space.
+  std::uint64_t before;
+  // What can end the address: ";", LF, CR, Ctrl-Z and space.
+  std::uint64_t after;
 };
 
 // The bytes of one kind in a block, one bit each.
@@ -91,10 +97,8 @@ inline BlockClasses classes_of(const ByteMasks& m, std::uint64_t inside, char ne
   return BlockClasses{
       .structure = m.quote | (m.semicolon & ~inside) | m.lf | (m.cr & lf_after),
       .quoted = inside,
-      .quoted_breaks = m.lf & inside,
+      .by_context = ((m.lf | m.semicolon) & inside) | (m.cr & ~lf_after),
       .leave = (m.at & ~inside) | m.ctrl_z,
-      .link_stops = m.semicolon | m.lf | m.quote,
-      .address_ends = m.semicolon | m.lf | m.cr | m.ctrl_z,
   };
 }
 
@@ -136,9 +140,27 @@ inline LinkBytes link_bytes_plain(const char* block) {
   return bits;
 }
 
+// Classes, and the byte masks a link takes its own from. Where the masks
+// cost a compare per byte and kind, as here, keeping them is cheaper than
+// making them again.
+struct ClassesAndMasks : BlockClasses {
+  std::uint64_t link_stops;    // ";", LF and quote
+  std::uint64_t address_ends;  // ";", LF, CR and Ctrl-Z
+};
+
+inline ClassesAndMasks with_masks(const BlockClasses& classes, const ByteMasks& m) {
+  return ClassesAndMasks{classes, m.semicolon | m.lf | m.quote,
+                         m.semicolon | m.lf | m.cr | m.ctrl_z};
+}
+
+inline LinkClasses link_classes_of(const ClassesAndMasks& classes, const LinkBytes& bytes) {
+  return LinkClasses{.before = classes.link_stops | bytes.space | bytes.greater,
+                     .after = classes.address_ends | bytes.space};
+}
+
 // Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
 // for a CR LF split between two blocks; `quoted` as for classes_of().
-inline BlockClasses classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
+inline ClassesAndMasks classify_block_plain(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
   for (std::size_t part = 0; part < CLASS_BLOCK; part += 8) {
     const std::uint64_t word = word_at(block + part);
@@ -149,7 +171,7 @@ inline BlockClasses classify_block_plain(const char* block, char next, std::uint
     m.at |= byte_bits(word, '@') << part;
     m.ctrl_z |= byte_bits(word, '\x1A') << part;
   }
-  return classes_of(m, prefix_xor(m.quote), next, quoted);
+  return with_masks(classes_of(m, prefix_xor(m.quote), next, quoted), m);
 }
 
 #ifdef __SSE2__
@@ -159,7 +181,7 @@ inline std::uint64_t sse2_bits(__m128i v, char c) {
 }
 
 // The same, comparing sixteen bytes at once.
-inline BlockClasses classify_block_sse2(const char* block, char next, std::uint64_t& quoted) {
+inline ClassesAndMasks classify_block_sse2(const char* block, char next, std::uint64_t& quoted) {
   ByteMasks m{};
   for (std::size_t part = 0; part < CLASS_BLOCK; part += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + part));
@@ -170,7 +192,7 @@ inline BlockClasses classify_block_sse2(const char* block, char next, std::uint6
     m.at |= sse2_bits(v, '@') << part;
     m.ctrl_z |= sse2_bits(v, '\x1A') << part;
   }
-  return classes_of(m, prefix_xor(m.quote), next, quoted);
+  return with_masks(classes_of(m, prefix_xor(m.quote), next, quoted), m);
 }
 
 inline LinkBytes link_bytes_sse2(const char* block) {
@@ -186,28 +208,46 @@ inline LinkBytes link_bytes_sse2(const char* block) {
 
 #ifdef QUILLANTREX_AVX2_PATH
 // The AVX2 path, only to be called where fastest_block_path() is avx2: bit i
-// set where byte i of the 64 in `lo` and `hi` equals the same byte of
-// `bytes`, which holds one byte in every lane.
-[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, __m256i bytes) {
-  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, bytes)));
-  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, bytes)));
+// of the result for byte i of the 64 whose compares are `lo` and `hi`.
+[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_mask(__m256i lo, __m256i hi) {
+  const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(lo));
+  const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(hi));
   return low | static_cast<std::uint64_t>(high) << 32;
 }
 
-[[QUILLANTREX_AVX2_TARGET]] inline LinkBytes link_bytes_avx2(const char* block) {
-  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
-  return LinkBytes{.space = avx2_bits(lo, hi, _mm256_set1_epi8(' ')),
-                   .greater = avx2_bits(lo, hi, _mm256_set1_epi8('>'))};
+// Bit i set where byte i of the 64 in `lo` and `hi` equals the same byte of
+// `bytes`, which holds one byte in every lane.
+[[QUILLANTREX_AVX2_TARGET]] inline std::uint64_t avx2_bits(__m256i lo, __m256i hi, __m256i bytes) {
+  return avx2_mask(_mm256_cmpeq_epi8(lo, bytes), _mm256_cmpeq_epi8(hi, bytes));
+}
+
+// A set of bytes below 0x80 no two of which share their low four bits, as a
+// table indexed by them: a byte is in the set when it is its own entry.
+// Bytes from 0x80 up look up 0, which none of them is.
+consteval std::array<char, 16> low_nibble_set(std::initializer_list<char> bytes) {
+  std::array<char, 16> table{};
+  // Entries no byte that looks them up is: their low bits differ.
+  for (std::size_t low = 0; low < 16; ++low) table[low] = static_cast<char>(low ^ 1);
+  std::array<bool, 16> taken{};
+  for (char byte : bytes) {
+    const auto value = static_cast<unsigned char>(byte);
+    if (value >= 0x80 || taken[value & 15]) throw "not a set one table look-up can tell";
+    taken[value & 15] = true;
+    table[value & 15] = byte;
+  }
+  return table;
 }
 
 // Classifies blocks as classify_block_plain() does, with AVX2 compares and
 // the prefix XOR as one carry-less multiply by all ones. The bytes it compares
 // against are made once, for a run of blocks: left to itself, the compiler
 // kept only some of them in registers and made the others again for every
-// block.
+// block. A link's classes are made from the block's bytes when one is met,
+// which costs less than keeping them in every block.
 class Avx2Classifier {
  public:
+  using Classes = BlockClasses;
+
   [[QUILLANTREX_AVX2_TARGET]] Avx2Classifier()
       : quote_(_mm256_set1_epi8('"')),
         semicolon_(_mm256_set1_epi8(';')),
@@ -219,10 +259,9 @@ class Avx2Classifier {
     // Values the compiler cannot make again, only keep.
     asm("" : "+x"(quote_), "+x"(semicolon_), "+x"(lf_), "+x"(cr_), "+x"(at_), "+x"(ctrl_z_));
   }
-  [[QUILLANTREX_AVX2_TARGET]] BlockClasses operator()(const char* block, char next,
-                                                      std::uint64_t& quoted) const {
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+  [[QUILLANTREX_AVX2_TARGET]] Classes operator()(const char* block, char next,
+                                                 std::uint64_t& quoted) const {
+    const __m256i lo = load(block), hi = load(block + 32);
     const ByteMasks m{
         .quote = avx2_bits(lo, hi, quote_),
         .semicolon = avx2_bits(lo, hi, semicolon_),
@@ -235,8 +274,35 @@ class Avx2Classifier {
         _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)), ones_, 0);
     return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
   }
+  // One table look-up and compare a set: the bytes before a link's start
+  // are one set, those after its end one but for Ctrl-Z, which shares its
+  // low bits with LF.
+  [[QUILLANTREX_AVX2_TARGET]] LinkClasses link_classes(const char* block, const Classes&) const {
+    const __m256i lo = load(block), hi = load(block + 32);
+    const __m256i before = table(BEFORE_LINK), after = table(AFTER_LINK);
+    return LinkClasses{
+        .before = avx2_mask(in_set(lo, before), in_set(hi, before)),
+        .after = avx2_mask(_mm256_or_si256(in_set(lo, after), _mm256_cmpeq_epi8(lo, ctrl_z_)),
+                           _mm256_or_si256(in_set(hi, after), _mm256_cmpeq_epi8(hi, ctrl_z_))),
+    };
+  }
 
  private:
+  static constexpr std::array<char, 16> BEFORE_LINK = low_nibble_set({';', '\n', '"', '>', ' '});
+  static constexpr std::array<char, 16> AFTER_LINK = low_nibble_set({';', '\n', '\r', ' '});
+
+  [[QUILLANTREX_AVX2_TARGET]] static __m256i load(const char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
+  [[QUILLANTREX_AVX2_TARGET]] static __m256i table(const std::array<char, 16>& set) {
+    return _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(set.data())));
+  }
+  // 0xFF where the byte is in the set the table stands for.
+  [[QUILLANTREX_AVX2_TARGET]] static __m256i in_set(__m256i bytes, __m256i table) {
+    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
+  }
+
   __m256i quote_, semicolon_, lf_, cr_, at_, ctrl_z_;
   __m128i ones_;
 };
@@ -244,11 +310,16 @@ class Avx2Classifier {
 #endif
 
 // A classifier for convert_blocks(), from a classify_block_*() function
-// with nothing to make once.
-template <BlockClasses (*Classify)(const char*, char, std::uint64_t&)>
+// with nothing to make once, and the link bytes function of its path.
+template <ClassesAndMasks (*Classify)(const char*, char, std::uint64_t&),
+          LinkBytes (*LinkBytesOf)(const char*)>
 struct BlockClassifier {
-  BlockClasses operator()(const char* block, char next, std::uint64_t& quoted) const {
+  using Classes = ClassesAndMasks;
+  Classes operator()(const char* block, char next, std::uint64_t& quoted) const {
     return Classify(block, next, quoted);
+  }
+  LinkClasses link_classes(const char* block, const Classes& classes) const {
+    return link_classes_of(classes, LinkBytesOf(block));
   }
 };
 

@@ -100,24 +100,23 @@ static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 constexpr std::size_t WORST_BLOCK_ROOM =
     CLASS_BLOCK + GROWTH_PER_STRUCTURE_BYTE * CLASS_BLOCK + BLOCK_SLACK;
 
-// The address whose "@" is byte `end` of the block at `block`, classified as
-// `classes`, written as a link at the page's end `at`, with `held` bytes of
-// the page before it and `room` free after it, where link_in_place() can.
-// `ahead` holds the block and what follows, and its bytes before the block
-// are all in the page too. The link's start is found in the block's bits,
-// where it lies in the block: in the export, which the page holds as it is
-// back to the stop but for quotes, rather than in the page just written.
-template <LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const char*)>
+// The address whose "@" is byte `end` of the block at `block`, whose link
+// classes are `links`, written as a link at the page's end `at`, with
+// `held` bytes of the page before it and `room` free after it, where
+// link_in_place() can. `ahead` holds the block and what follows, and its
+// bytes before the block are all in the page too. The link's start is found
+// in the block's bits, where it lies in the block: in the export, which the
+// page holds as it is back to the stop but for quotes, rather than in the
+// page just written.
+template <void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline LinkInPlace link_from_block(const char* block, std::size_t end,
-                                                          const BlockClasses& classes,
+                                                          const LinkClasses& links,
                                                           std::string_view ahead, char* at,
                                                           std::size_t held, std::size_t room) {
   const char* const at_sign = block + end;
-  const LinkBytes bytes = LinkBytesOf(block);
   const std::uint64_t before_end = (std::uint64_t{1} << end) - 1;
   std::size_t prefix = NO_SHORT_PREFIX;
-  if (const std::uint64_t before =
-          (classes.link_stops | bytes.space | bytes.greater) & before_end) {
+  if (const std::uint64_t before = links.before & before_end) {
     const std::size_t stop = CLASS_BLOCK - 1 - static_cast<std::size_t>(std::countl_zero(before));
     // Past a quote, the page holds fewer bytes than the export.
     if (block[stop] != '"') prefix = end - 1 - stop;
@@ -131,7 +130,7 @@ template <LinkBytes (*LinkBytesOf)(const char*), void (*CopyPiece)(char*, const 
     prefix_bytes = at;
   }
   prefix_bytes -= prefix;
-  const std::uint64_t after = (classes.address_ends | bytes.space) >> end >> 1;
+  const std::uint64_t after = links.after >> end >> 1;
   const char* const address = at_sign + 1;
   return link_in_place<CopyPiece>(
       at, prefix, prefix_bytes, room,
@@ -215,8 +214,7 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
 // replace_points() points no further than CLASS_BLOCK past the page's end,
 // within that slack. Nothing past the page's end `o` is part of the page:
 // the next copy writes over it, and commit() leaves out what is left.
-template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
-          void (*CopyPiece)(char*, const char*)>
+template <typename Classifier, void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
   const std::string_view ahead = source.buffered();
@@ -236,7 +234,7 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
   const Classifier classify;
   while (p <= in_last) {
     const std::uint64_t carried = quoted;
-    const BlockClasses classes = classify(p, p[CLASS_BLOCK], quoted);
+    const typename Classifier::Classes classes = classify(p, p[CLASS_BLOCK], quoted);
     const std::size_t end = classes.leave ? std::countr_zero(classes.leave) : CLASS_BLOCK;
     const std::uint64_t before_end = end < CLASS_BLOCK ? (std::uint64_t{1} << end) - 1 : ~0ull;
     std::uint64_t todo = classes.structure & before_end;
@@ -252,7 +250,7 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
     // The cut where it is a plain byte before `end`, which must become
     // itself: a ";" in quotes does only by its quote, a CR alone never.
     const std::uint64_t cut = (std::uint64_t{1} << GAP_CUT) & before_end & ~classes.structure;
-    if (((classes.quoted_breaks & todo) | (cut & classes.address_ends)) == 0) {
+    if ((classes.by_context & (todo | cut)) == 0) {
       o = replace_points<false, CopyPiece>(o, p, todo | cut, end, classes.quoted);
     } else if (cut == 0 || p[GAP_CUT] != '\r') {
       o = replace_points<true, CopyPiece>(o, p, todo | cut, end, classes.quoted);
@@ -268,9 +266,10 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
       // as a link right here when it can be, and the scan goes on at its
       // terminator, outside quotes.
       if (*p == '@') {
-        const LinkInPlace link = link_from_block<LinkBytesOf, CopyPiece>(
-            p - end, end, classes, ahead, o, window.held + static_cast<std::size_t>(o - window.at),
-            window.room - static_cast<std::size_t>(o - window.at));
+        const LinkInPlace link =
+            link_from_block<CopyPiece>(p - end, end, classify.link_classes(p - end, classes), ahead,
+                                       o, window.held + static_cast<std::size_t>(o - window.at),
+                                       window.room - static_cast<std::size_t>(o - window.at));
         if (link.end != nullptr) {
           written_from = std::min(written_from, link.start);
           o = link.end;
@@ -293,14 +292,14 @@ template <typename Classifier, LinkBytes (*LinkBytesOf)(const char*),
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<BlockClassifier<classify_block_plain>, link_bytes_plain, copy_piece>(
+  return convert_blocks<BlockClassifier<classify_block_plain, link_bytes_plain>, copy_piece>(
       source, output, in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<BlockClassifier<classify_block_sse2>, link_bytes_sse2, copy_piece>(
+  return convert_blocks<BlockClassifier<classify_block_sse2, link_bytes_sse2>, copy_piece>(
       source, output, in_quotes, previous);
 }
 #endif
@@ -308,8 +307,7 @@ bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_qu
 #ifdef QUILLANTREX_AVX2_PATH
 [[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
                                                      bool& in_quotes, int& previous) {
-  return convert_blocks<Avx2Classifier, link_bytes_avx2, copy_piece_avx2>(source, output, in_quotes,
-                                                                          previous);
+  return convert_blocks<Avx2Classifier, copy_piece_avx2>(source, output, in_quotes, previous);
 }
 #endif
 
