@@ -191,6 +191,23 @@ const std::vector<Case> kMailLinks = {
     {"address reaching a block on", "a@" + std::string(70, 'b') + ";",
      "<a href=\"mailto:a@" + std::string(70, 'b') + "\">a@" + std::string(70, 'b') +
          "</a></td>\n<td>"},
+    // A link's classes look 64 bytes back from the "@" and 64 on: the stop
+    // or the terminator just within them and just past them.
+    {"a stop 64 bytes back", ";" + std::string(63, 'n') + "@x;",
+     "</td>\n<td><a href=\"mailto:" + std::string(63, 'n') + "@x\">" + std::string(63, 'n') +
+         "@x</a></td>\n<td>"},
+    {"a stop 65 bytes back", ";" + std::string(64, 'n') + "@x;",
+     "</td>\n<td><a href=\"mailto:" + std::string(64, 'n') + "@x\">" + std::string(64, 'n') +
+         "@x</a></td>\n<td>"},
+    {"a quote 64 bytes back", "\"a\"" + std::string(63, 'n') + "@x;",
+     "<a href=\"mailto:a" + std::string(63, 'n') + "@x\">a" + std::string(63, 'n') +
+         "@x</a></td>\n<td>"},
+    {"a terminator 64 bytes on", "a@" + std::string(62, 'b') + ";",
+     "<a href=\"mailto:a@" + std::string(62, 'b') + "\">a@" + std::string(62, 'b') +
+         "</a></td>\n<td>"},
+    {"a terminator 65 bytes on", "a@" + std::string(63, 'b') + ";",
+     "<a href=\"mailto:a@" + std::string(63, 'b') + "\">a@" + std::string(63, 'b') +
+         "</a></td>\n<td>"},
     {"address longer than the buffers", "n;" + kLongAddress + "\nz",
      "n</td>\n<td><a href=\"mailto:" + kLongAddress + "\">" + kLongAddress +
          "</a><br></td>\n</tr>\n<tr>\n<td>z"},

@@ -65,12 +65,18 @@ struct BlockClasses {
   std::uint64_t leave;
 };
 
-// For an address met at an "@" of the block.
+// For an address met at an "@": the bytes around it, one bit each.
 struct LinkClasses {
-  // What can stand just before the link's start or stops the walk back to
-  // it: ";", LF, quote, ">" and space.
+  // Up to 64 bytes before the "@", bit 63 - `before_shift` for the byte
+  // just before it, bit 62 - `before_shift` for the one before that, and so
+  // on; set where a byte can stand just before the link's start or stops
+  // the walk back to it: ";", LF, quote, ">" and space. `before_all` when
+  // the 64 bytes before the "@" were all looked at.
   std::uint64_t before;
-  // What can end the address: ";", LF, CR, Ctrl-Z and space.
+  std::size_t before_shift;
+  bool before_all;
+  // Up to 64 bytes after the "@", bit 0 for the byte just after it, set
+  // where a byte can end the address: ";", LF, CR, Ctrl-Z and space.
   std::uint64_t after;
 };
 
@@ -153,9 +159,17 @@ inline ClassesAndMasks with_masks(const BlockClasses& classes, const ByteMasks& 
                          m.semicolon | m.lf | m.cr | m.ctrl_z};
 }
 
-inline LinkClasses link_classes_of(const ClassesAndMasks& classes, const LinkBytes& bytes) {
-  return LinkClasses{.before = classes.link_stops | bytes.space | bytes.greater,
-                     .after = classes.address_ends | bytes.space};
+// The link's classes for the "@" that is byte `end` of the block, from the
+// block's bits: the bytes of the block alone.
+inline LinkClasses link_classes_of(const ClassesAndMasks& classes, const LinkBytes& bytes,
+                                   std::size_t end) {
+  const std::uint64_t before = classes.link_stops | bytes.space | bytes.greater;
+  return LinkClasses{
+      .before = before & ((std::uint64_t{1} << end) - 1),
+      .before_shift = CLASS_BLOCK - end,
+      .before_all = false,
+      .after = (classes.address_ends | bytes.space) >> end >> 1,
+  };
 }
 
 // Classifies the CLASS_BLOCK bytes at `block`. `next` is the byte after them,
@@ -274,17 +288,28 @@ class Avx2Classifier {
         _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)), ones_, 0);
     return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
   }
+  // The 64 bytes on each side of the "@" that is byte `end` of the block,
+  // which has `available` bytes of the export before it and 64 at least
+  // after it.
   // One table look-up and compare a set: the bytes before a link's start
   // are one set, those after its end one but for Ctrl-Z, which shares its
   // low bits with LF.
-  [[QUILLANTREX_AVX2_TARGET]] LinkClasses link_classes(const char* block, const Classes&) const {
-    const __m256i lo = load(block), hi = load(block + 32);
-    const __m256i before = table(BEFORE_LINK), after = table(AFTER_LINK);
-    return LinkClasses{
-        .before = avx2_mask(in_set(lo, before), in_set(hi, before)),
-        .after = avx2_mask(_mm256_or_si256(in_set(lo, after), _mm256_cmpeq_epi8(lo, ctrl_z_)),
-                           _mm256_or_si256(in_set(hi, after), _mm256_cmpeq_epi8(hi, ctrl_z_))),
-    };
+  [[QUILLANTREX_AVX2_TARGET]] LinkClasses link_classes(const char* block, std::size_t end,
+                                                       std::size_t available,
+                                                       const Classes&) const {
+    const char* const at_sign = block + end;
+    LinkClasses links{};
+    if (available >= CLASS_BLOCK) {
+      const __m256i before = table(BEFORE_LINK);
+      const __m256i lo = load(at_sign - 64), hi = load(at_sign - 32);
+      links.before = avx2_mask(in_set(lo, before), in_set(hi, before));
+      links.before_all = true;
+    }
+    const __m256i after = table(AFTER_LINK);
+    const __m256i lo = load(at_sign + 1), hi = load(at_sign + 33);
+    links.after = avx2_mask(_mm256_or_si256(in_set(lo, after), _mm256_cmpeq_epi8(lo, ctrl_z_)),
+                            _mm256_or_si256(in_set(hi, after), _mm256_cmpeq_epi8(hi, ctrl_z_)));
+    return links;
   }
 
  private:
@@ -318,8 +343,9 @@ struct BlockClassifier {
   Classes operator()(const char* block, char next, std::uint64_t& quoted) const {
     return Classify(block, next, quoted);
   }
-  LinkClasses link_classes(const char* block, const Classes& classes) const {
-    return link_classes_of(classes, LinkBytesOf(block));
+  LinkClasses link_classes(const char* block, std::size_t end, std::size_t,
+                           const Classes& classes) const {
+    return link_classes_of(classes, LinkBytesOf(block), end);
   }
 };
 

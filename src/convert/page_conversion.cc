@@ -100,27 +100,25 @@ static_assert(BLOCK_SLACK >= COPY_OVERREACH);
 constexpr std::size_t WORST_BLOCK_ROOM =
     CLASS_BLOCK + GROWTH_PER_STRUCTURE_BYTE * CLASS_BLOCK + BLOCK_SLACK;
 
-// The address whose "@" is byte `end` of the block at `block`, whose link
-// classes are `links`, written as a link at the page's end `at`, with
-// `held` bytes of the page before it and `room` free after it, where
-// link_in_place() can. `ahead` holds the block and what follows, and its
-// bytes before the block are all in the page too. The link's start is found
-// in the block's bits, where it lies in the block: in the export, which the
+// The address whose "@" is at `at_sign`, with the link classes `links`
+// around it, written as a link at the page's end `at`, with `held` bytes of
+// the page before it and `room` free after it, where link_in_place() can.
+// `ahead` holds the "@" and what follows, and its bytes before the "@" are
+// all in the page too. The link's start is found in the export, which the
 // page holds as it is back to the stop but for quotes, rather than in the
 // page just written.
 template <void (*CopyPiece)(char*, const char*)>
-[[gnu::always_inline]] inline LinkInPlace link_from_block(const char* block, std::size_t end,
+[[gnu::always_inline]] inline LinkInPlace link_from_block(const char* at_sign,
                                                           const LinkClasses& links,
                                                           std::string_view ahead, char* at,
                                                           std::size_t held, std::size_t room) {
-  const char* const at_sign = block + end;
-  const std::uint64_t before_end = (std::uint64_t{1} << end) - 1;
+  static_assert(SHORT_PREFIX == 64, "the link's classes look that far back");
   std::size_t prefix = NO_SHORT_PREFIX;
-  if (const std::uint64_t before = links.before & before_end) {
-    const std::size_t stop = CLASS_BLOCK - 1 - static_cast<std::size_t>(std::countl_zero(before));
+  if (links.before != 0) {
+    prefix = static_cast<std::size_t>(std::countl_zero(links.before)) - links.before_shift;
     // Past a quote, the page holds fewer bytes than the export.
-    if (block[stop] != '"') prefix = end - 1 - stop;
-  } else {
+    if (at_sign[-1 - static_cast<std::ptrdiff_t>(prefix)] == '"') prefix = NO_SHORT_PREFIX;
+  } else if (!links.before_all) {
     prefix = short_prefix_in_export(at_sign, static_cast<std::size_t>(at_sign - ahead.data()));
   }
   const char* prefix_bytes = at_sign;
@@ -130,12 +128,12 @@ template <void (*CopyPiece)(char*, const char*)>
     prefix_bytes = at;
   }
   prefix_bytes -= prefix;
-  const std::uint64_t after = links.after >> end >> 1;
   const char* const address = at_sign + 1;
   return link_in_place<CopyPiece>(
       at, prefix, prefix_bytes, room,
       std::string_view(address, static_cast<std::size_t>(ahead.data() + ahead.size() - address)),
-      after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : ADDRESS_NOT_SEEN);
+      links.after != 0 ? static_cast<std::size_t>(std::countr_zero(links.after))
+                       : ADDRESS_NOT_SEEN);
 }
 
 // Copies the gap before each structure byte of `todo` in the block at
@@ -266,10 +264,12 @@ template <typename Classifier, void (*CopyPiece)(char*, const char*)>
       // as a link right here when it can be, and the scan goes on at its
       // terminator, outside quotes.
       if (*p == '@') {
-        const LinkInPlace link =
-            link_from_block<CopyPiece>(p - end, end, classify.link_classes(p - end, classes), ahead,
-                                       o, window.held + static_cast<std::size_t>(o - window.at),
-                                       window.room - static_cast<std::size_t>(o - window.at));
+        const LinkInPlace link = link_from_block<CopyPiece>(
+            p,
+            classify.link_classes(p - end, end, static_cast<std::size_t>(p - ahead.data()),
+                                  classes),
+            ahead, o, window.held + static_cast<std::size_t>(o - window.at),
+            window.room - static_cast<std::size_t>(o - window.at));
         if (link.end != nullptr) {
           written_from = std::min(written_from, link.start);
           o = link.end;
