@@ -94,6 +94,8 @@ constexpr std::size_t BULK_ROOM = 8192;
 static_assert(CLASS_BLOCK == 2 * COPY_PIECE);
 constexpr std::size_t BLOCK_SLACK = CLASS_BLOCK;
 static_assert(BLOCK_SLACK >= COPY_OVERREACH);
+// A link's classes read the 64 bytes after an "@" in the block.
+static_assert(BLOCK_SLACK >= 64);
 
 // Room a block takes in the window at most: every byte a structure byte with
 // the longest text, and the slack.
@@ -201,17 +203,18 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
 // Ctrl-Z, an address it cannot link in place, the last bytes of the source
 // buffer and whatever the window cannot hold.
 //
-// What the loop may overshoot, and by how much: a block reads its
-// CLASS_BLOCK bytes and the byte after them; each gap and each replacement
-// is copied in whole pieces, which read up to COPY_OVERREACH bytes past what
-// they take and write as many past what they put. So a block is taken only
-// with BLOCK_SLACK bytes of the source after it (in_last), and only with
-// room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK
-// after that in the window; a link asks link_in_place() for the same for
-// its own copies. The cut at GAP_CUT keeps every gap to one piece, and
-// replace_points() points no further than CLASS_BLOCK past the page's end,
-// within that slack. Nothing past the page's end `o` is part of the page:
-// the next copy writes over it, and commit() leaves out what is left.
+// What the loop may overshoot, and by how much: a block reads its CLASS_BLOCK
+// bytes and the byte after them, and a link's classes the 64 after its "@" (and
+// the 64 before it only where the export holds them); each gap and each
+// replacement is copied in whole pieces, which read up to COPY_OVERREACH bytes
+// past what they take and write as many past what they put. So a block is taken
+// only with BLOCK_SLACK bytes of the source after it (in_last), and only with
+// room for its most, CLASS_BLOCK bytes and their growth, and BLOCK_SLACK after
+// that in the window; a link asks link_in_place() for the same for its own
+// copies. The cut at GAP_CUT keeps every gap to one piece, and replace_points()
+// points no further than CLASS_BLOCK past the page's end, within that slack.
+// Nothing past the page's end `o` is part of the page: the next copy writes
+// over it, and commit() leaves out what is left.
 template <typename Classifier, void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
