@@ -256,8 +256,8 @@ consteval std::array<char, 16> low_nibble_set(std::initializer_list<char> bytes)
 // the prefix XOR as one carry-less multiply by all ones. The bytes it compares
 // against are made once, for a run of blocks: left to itself, the compiler
 // kept only some of them in registers and made the others again for every
-// block. A link's classes are made from the block's bytes when one is met,
-// which costs less than keeping them in every block.
+// block. A link's classes are made from the bytes around its "@" when one
+// is met, which costs less than keeping them in every block.
 class Avx2Classifier {
  public:
   using Classes = BlockClasses;
@@ -290,10 +290,9 @@ class Avx2Classifier {
   }
   // The 64 bytes on each side of the "@" that is byte `end` of the block,
   // which has `available` bytes of the export before it and 64 at least
-  // after it.
-  // One table look-up and compare a set: the bytes before a link's start
-  // are one set, those after its end one but for Ctrl-Z, which shares its
-  // low bits with LF.
+  // after it; those before it only where there are 64. One table look-up
+  // and compare a set: the bytes before a link's start are one set, those
+  // after its end one but for Ctrl-Z, which shares its low bits with LF.
   [[QUILLANTREX_AVX2_TARGET]] LinkClasses link_classes(const char* block, std::size_t end,
                                                        std::size_t available,
                                                        const Classes&) const {
