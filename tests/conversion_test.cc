@@ -144,6 +144,11 @@ const std::string kLongAddress = [] {
   return address;
 }();
 
+// The link an address becomes.
+std::string link(const std::string& address) {
+  return "<a href=\"mailto:" + address + "\">" + address + "</a>";
+}
+
 const std::vector<Case> kMailLinks = {
     {"the typical export", "Nom;Adresse\nJean Dupont;abcd@ex.fr\n",
      "Nom</td>\n<td>Adresse</td>\n</tr>\n<tr>\n<td>Jean Dupont</td>\n"
@@ -159,8 +164,7 @@ const std::vector<Case> kMailLinks = {
     // The start taken from the page, more than one copy long, under the
     // link's opening.
     {"quoted text before an address longer than a copy", "\"x\"" + std::string(40, 'y') + "@z;",
-     "<a href=\"mailto:x" + std::string(40, 'y') + "@z\">x" + std::string(40, 'y') +
-         "@z</a></td>\n<td>"},
+     link("x" + std::string(40, 'y') + "@z") + "</td>\n<td>"},
     {"quoted line break before the address", "\"a\nb\"c@d",
      "a<br><a href=\"mailto:bc@d\">bc@d</a>"},
     {"quoted space before the address", "\"a b\"c@d", "a <a href=\"mailto:bc@d\">bc@d</a>"},
@@ -189,28 +193,21 @@ const std::vector<Case> kMailLinks = {
     {"quote a block back", "\"a\"bcdefgh@x;",
      "<a href=\"mailto:abcdefgh@x\">abcdefgh@x</a></td>\n<td>"},
     {"address reaching a block on", "a@" + std::string(70, 'b') + ";",
-     "<a href=\"mailto:a@" + std::string(70, 'b') + "\">a@" + std::string(70, 'b') +
-         "</a></td>\n<td>"},
+     link("a@" + std::string(70, 'b')) + "</td>\n<td>"},
     // A link's classes look 64 bytes back from the "@" and 64 on: the stop
     // or the terminator just within them and just past them.
     {"a stop 64 bytes back", ";" + std::string(63, 'n') + "@x;",
-     "</td>\n<td><a href=\"mailto:" + std::string(63, 'n') + "@x\">" + std::string(63, 'n') +
-         "@x</a></td>\n<td>"},
+     "</td>\n<td>" + link(std::string(63, 'n') + "@x") + "</td>\n<td>"},
     {"a stop 65 bytes back", ";" + std::string(64, 'n') + "@x;",
-     "</td>\n<td><a href=\"mailto:" + std::string(64, 'n') + "@x\">" + std::string(64, 'n') +
-         "@x</a></td>\n<td>"},
+     "</td>\n<td>" + link(std::string(64, 'n') + "@x") + "</td>\n<td>"},
     {"a quote 64 bytes back", "\"a\"" + std::string(63, 'n') + "@x;",
-     "<a href=\"mailto:a" + std::string(63, 'n') + "@x\">a" + std::string(63, 'n') +
-         "@x</a></td>\n<td>"},
-    {"a terminator 64 bytes on", "a@" + std::string(62, 'b') + ";",
-     "<a href=\"mailto:a@" + std::string(62, 'b') + "\">a@" + std::string(62, 'b') +
-         "</a></td>\n<td>"},
-    {"a terminator 65 bytes on", "a@" + std::string(63, 'b') + ";",
-     "<a href=\"mailto:a@" + std::string(63, 'b') + "\">a@" + std::string(63, 'b') +
-         "</a></td>\n<td>"},
+     link("a" + std::string(63, 'n') + "@x") + "</td>\n<td>"},
+    {"a terminator 64 bytes on", "a@" + std::string(63, 'b') + ";",
+     link("a@" + std::string(63, 'b')) + "</td>\n<td>"},
+    {"a terminator 65 bytes on", "a@" + std::string(64, 'b') + ";",
+     link("a@" + std::string(64, 'b')) + "</td>\n<td>"},
     {"address longer than the buffers", "n;" + kLongAddress + "\nz",
-     "n</td>\n<td><a href=\"mailto:" + kLongAddress + "\">" + kLongAddress +
-         "</a><br></td>\n</tr>\n<tr>\n<td>z"},
+     "n</td>\n<td>" + link(kLongAddress) + "<br></td>\n</tr>\n<tr>\n<td>z"},
 };
 QUILLANTREX_TABLE_SUITE(MailLinks, kMailLinks);
 
