@@ -57,7 +57,9 @@ struct BlockClasses {
   // Bytes whose text the byte alone does not tell: an LF in quotes (a line
   // of the cell, not a row), a ";" in quotes (itself) and a CR before
   // anything but an LF (itself). A run of bytes without them needs no look
-  // at `quoted` per byte.
+  // at `quoted` per byte. The AVX2 path also marks the CR of a CR LF in
+  // quotes, which becomes nothing either way: a block it marks takes the
+  // loop that looks, to the same page.
   std::uint64_t by_context;
   // Where the block stops being convertible on its own: "@" outside quotes
   // (the address after it has its own quote rule) and Ctrl-Z (end of text).
@@ -269,24 +271,51 @@ class Avx2Classifier {
         cr_(_mm256_set1_epi8('\r')),
         at_(_mm256_set1_epi8('@')),
         ctrl_z_(_mm256_set1_epi8('\x1A')),
+        breaks_(table(BREAKS)),
         ones_(_mm_set1_epi8(-1)) {
     // Values the compiler cannot make again, only keep.
-    asm("" : "+x"(quote_), "+x"(semicolon_), "+x"(lf_), "+x"(cr_), "+x"(at_), "+x"(ctrl_z_));
+    asm("" : "+x"(quote_), "+x"(lf_), "+x"(cr_), "+x"(at_), "+x"(ctrl_z_), "+x"(breaks_));
   }
-  [[QUILLANTREX_AVX2_TARGET]] Classes operator()(const char* block, char next,
+  [[QUILLANTREX_AVX2_TARGET]] Classes operator()(const char* block, char,
                                                  std::uint64_t& quoted) const {
     const __m256i lo = load(block), hi = load(block + 32);
-    const ByteMasks m{
-        .quote = avx2_bits(lo, hi, quote_),
-        .semicolon = avx2_bits(lo, hi, semicolon_),
-        .lf = avx2_bits(lo, hi, lf_),
-        .cr = avx2_bits(lo, hi, cr_),
-        .at = avx2_bits(lo, hi, at_),
-        .ctrl_z = avx2_bits(lo, hi, ctrl_z_),
-    };
+    // Where the byte after each is an LF; for the last, the byte after the
+    // block.
+    const __m256i lf_lo = _mm256_cmpeq_epi8(load(block + 1), lf_);
+    const __m256i lf_hi = _mm256_cmpeq_epi8(load(block + 33), lf_);
+    const __m256i cr_lo = _mm256_cmpeq_epi8(lo, cr_), cr_hi = _mm256_cmpeq_epi8(hi, cr_);
+    // ";", LF and the CR of a CR LF, in one mask: outside quotes each is a
+    // structure byte, and inside them each but ";". Few blocks have one in
+    // quotes; only those look for their ";".
+    const std::uint64_t breaks =
+        avx2_mask(_mm256_or_si256(in_set(lo, breaks_), _mm256_and_si256(cr_lo, lf_lo)),
+                  _mm256_or_si256(in_set(hi, breaks_), _mm256_and_si256(cr_hi, lf_hi)));
+    const std::uint64_t quotes = avx2_bits(lo, hi, quote_);
+    const std::uint64_t at = avx2_bits(lo, hi, at_);
+    // A CR alone and a Ctrl-Z are rare: one test tells whether the block has
+    // either, and only then is each made a mask of its own.
+    const __m256i rare_lo =
+        _mm256_or_si256(_mm256_andnot_si256(lf_lo, cr_lo), _mm256_cmpeq_epi8(lo, ctrl_z_));
+    const __m256i rare_hi =
+        _mm256_or_si256(_mm256_andnot_si256(lf_hi, cr_hi), _mm256_cmpeq_epi8(hi, ctrl_z_));
     const __m128i product =
-        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(m.quote)), ones_, 0);
-    return classes_of(m, static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)), next, quoted);
+        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(quotes)), ones_, 0);
+    const std::uint64_t inside = static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) ^ quoted;
+    quoted = static_cast<std::uint64_t>(static_cast<std::int64_t>(inside) >> 63);
+    Classes classes{
+        .structure = quotes | breaks,
+        .quoted = inside,
+        .by_context = breaks & inside,
+        .leave = at & ~inside,
+    };
+    if (classes.by_context != 0) classes.structure &= ~(avx2_bits(lo, hi, semicolon_) & inside);
+    const __m256i rare = _mm256_or_si256(rare_lo, rare_hi);
+    if (!_mm256_testz_si256(rare, rare)) {
+      classes.by_context |=
+          avx2_mask(_mm256_andnot_si256(lf_lo, cr_lo), _mm256_andnot_si256(lf_hi, cr_hi));
+      classes.leave |= avx2_bits(lo, hi, ctrl_z_);
+    }
+    return classes;
   }
   // The 64 bytes on each side of the "@" that is byte `end` of the block,
   // which has `available` bytes of the export before it and 64 at least
@@ -314,6 +343,7 @@ class Avx2Classifier {
  private:
   static constexpr std::array<char, 16> BEFORE_LINK = low_nibble_set({';', '\n', '"', '>', ' '});
   static constexpr std::array<char, 16> AFTER_LINK = low_nibble_set({';', '\n', '\r', ' '});
+  static constexpr std::array<char, 16> BREAKS = low_nibble_set({';', '\n'});
 
   [[QUILLANTREX_AVX2_TARGET]] static __m256i load(const char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -327,7 +357,7 @@ class Avx2Classifier {
     return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
   }
 
-  __m256i quote_, semicolon_, lf_, cr_, at_, ctrl_z_;
+  __m256i quote_, semicolon_, lf_, cr_, at_, ctrl_z_, breaks_;
   __m128i ones_;
 };
 
