@@ -248,13 +248,14 @@ template <typename Classifier, void (*CopyPiece)(char*, const char*)>
         break;
       }
     }
-    // The cut where it is a plain byte before `end`, which must become
-    // itself: a ";" in quotes does only by its quote, a CR alone never.
-    const std::uint64_t cut = (std::uint64_t{1} << GAP_CUT) & before_end & ~classes.structure;
-    if ((classes.by_context & (todo | cut)) == 0) {
-      o = replace_points<false, CopyPiece>(o, p, todo | cut, end, classes.quoted);
-    } else if (cut == 0 || p[GAP_CUT] != '\r') {
-      o = replace_points<true, CopyPiece>(o, p, todo | cut, end, classes.quoted);
+    // The structure bytes and the cut, which, where it is a plain byte,
+    // must become itself: a ";" in quotes does only by its quote, a CR
+    // alone never.
+    const std::uint64_t points = (classes.structure | std::uint64_t{1} << GAP_CUT) & before_end;
+    if ((classes.by_context & points) == 0) {
+      o = replace_points<false, CopyPiece>(o, p, points, end, classes.quoted);
+    } else if (end <= GAP_CUT || p[GAP_CUT] != '\r') {
+      o = replace_points<true, CopyPiece>(o, p, points, end, classes.quoted);
     } else {
       const char* from = p;
       replace_structure<CopyPiece>(o, from, p, todo, classes.quoted);
