@@ -194,8 +194,16 @@ const std::vector<Case> kMailLinks = {
      "<a href=\"mailto:abcdefgh@x\">abcdefgh@x</a></td>\n<td>"},
     {"address reaching a block on", "a@" + std::string(70, 'b') + ";",
      link("a@" + std::string(70, 'b')) + "</td>\n<td>"},
-    // A link's classes look 64 bytes back from the "@" and 64 on: the stop
-    // or the terminator just within them and just past them.
+    // A link's classes look 32 bytes back from the "@" and 32 on, then 64:
+    // the stop or the terminator just within each and just past it.
+    {"a stop 32 bytes back", ";" + std::string(31, 'n') + "@x;",
+     "</td>\n<td>" + link(std::string(31, 'n') + "@x") + "</td>\n<td>"},
+    {"a stop 33 bytes back", ";" + std::string(32, 'n') + "@x;",
+     "</td>\n<td>" + link(std::string(32, 'n') + "@x") + "</td>\n<td>"},
+    {"a terminator 32 bytes on", "a@" + std::string(31, 'b') + ";",
+     link("a@" + std::string(31, 'b')) + "</td>\n<td>"},
+    {"a terminator 33 bytes on", "a@" + std::string(32, 'b') + ";",
+     link("a@" + std::string(32, 'b')) + "</td>\n<td>"},
     {"a stop 64 bytes back", ";" + std::string(63, 'n') + "@x;",
      "</td>\n<td>" + link(std::string(63, 'n') + "@x") + "</td>\n<td>"},
     {"a stop 65 bytes back", ";" + std::string(64, 'n') + "@x;",

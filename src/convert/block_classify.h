@@ -322,6 +322,9 @@ class Avx2Classifier {
   // after it; those before it only where there are 64. One table look-up
   // and compare a set: the bytes before a link's start are one set, those
   // after its end one but for Ctrl-Z, which shares its low bits with LF.
+  // Most addresses start and end within 32 bytes of their "@": the 32 on
+  // each side are looked at first, the 32 beyond only where those hold no
+  // stop.
   [[QUILLANTREX_AVX2_TARGET]] LinkClasses link_classes(const char* block, std::size_t end,
                                                        std::size_t available,
                                                        const Classes&) const {
@@ -329,14 +332,19 @@ class Avx2Classifier {
     LinkClasses links{};
     if (available >= CLASS_BLOCK) {
       const __m256i before = table(BEFORE_LINK);
-      const __m256i lo = load(at_sign - 64), hi = load(at_sign - 32);
-      links.before = avx2_mask(in_set(lo, before), in_set(hi, before));
+      links.before = std::uint64_t{half_mask(in_set(load(at_sign - 32), before))} << 32;
+      if (links.before == 0) links.before = half_mask(in_set(load(at_sign - 64), before));
       links.before_all = true;
     }
     const __m256i after = table(AFTER_LINK);
-    const __m256i lo = load(at_sign + 1), hi = load(at_sign + 33);
-    links.after = avx2_mask(_mm256_or_si256(in_set(lo, after), _mm256_cmpeq_epi8(lo, ctrl_z_)),
-                            _mm256_or_si256(in_set(hi, after), _mm256_cmpeq_epi8(hi, ctrl_z_)));
+    const __m256i near = load(at_sign + 1);
+    links.after = half_mask(_mm256_or_si256(in_set(near, after), _mm256_cmpeq_epi8(near, ctrl_z_)));
+    if (links.after == 0) {
+      const __m256i far = load(at_sign + 33);
+      links.after = std::uint64_t{half_mask(
+                        _mm256_or_si256(in_set(far, after), _mm256_cmpeq_epi8(far, ctrl_z_)))}
+                    << 32;
+    }
     return links;
   }
 
@@ -345,6 +353,9 @@ class Avx2Classifier {
   static constexpr std::array<char, 16> AFTER_LINK = low_nibble_set({';', '\n', '\r', ' '});
   static constexpr std::array<char, 16> BREAKS = low_nibble_set({';', '\n'});
 
+  [[QUILLANTREX_AVX2_TARGET]] static std::uint32_t half_mask(__m256i compares) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(compares));
+  }
   [[QUILLANTREX_AVX2_TARGET]] static __m256i load(const char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
