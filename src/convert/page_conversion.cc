@@ -174,7 +174,8 @@ static_assert(GAP_CUT <= COPY_PIECE && CLASS_BLOCK - 1 - GAP_CUT <= COPY_PIECE);
 // to fixed offsets from it, with no length worked out, and nothing is kept
 // from one to the next but `shifted`. It stays within CLASS_BLOCK bytes past
 // the page's end, in the window.
-template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
+template <bool ByQuote, std::size_t (*LowestBit)(std::uint64_t),
+          void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline char* replace_points(char* o, const char* block, std::uint64_t todo,
                                                    std::size_t end, std::uint64_t quoted) {
   // Kept in a register: left to itself, the compiler made the table's
@@ -184,7 +185,7 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
   CopyPiece(o, block);
   char* shifted = o + CLASS_BLOCK;
   while (todo != 0) {
-    const std::ptrdiff_t at = std::countr_zero(todo);
+    const auto at = static_cast<std::ptrdiff_t>(LowestBit(todo));
     const std::size_t byte = static_cast<unsigned char>(block[at]);
     const Replacement& r = table[byte * 2 + (ByQuote ? (quoted >> at) & 1 : 0)];
     CopyPiece(shifted - CLASS_BLOCK + at, r.data());
@@ -215,7 +216,8 @@ template <bool ByQuote, void (*CopyPiece)(char*, const char*)>
 // points no further than CLASS_BLOCK past the page's end, within that slack.
 // Nothing past the page's end `o` is part of the page: the next copy writes
 // over it, and commit() leaves out what is left.
-template <typename Classifier, void (*CopyPiece)(char*, const char*)>
+template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
+          void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline bool convert_blocks(SourceStream& source, OutputStream& output,
                                                   bool& in_quotes, int& previous) {
   const std::string_view ahead = source.buffered();
@@ -253,9 +255,9 @@ template <typename Classifier, void (*CopyPiece)(char*, const char*)>
     // alone never.
     const std::uint64_t points = (classes.structure | std::uint64_t{1} << GAP_CUT) & before_end;
     if ((classes.by_context & points) == 0) {
-      o = replace_points<false, CopyPiece>(o, p, points, end, classes.quoted);
+      o = replace_points<false, LowestBit, CopyPiece>(o, p, points, end, classes.quoted);
     } else if (end <= GAP_CUT || p[GAP_CUT] != '\r') {
-      o = replace_points<true, CopyPiece>(o, p, points, end, classes.quoted);
+      o = replace_points<true, LowestBit, CopyPiece>(o, p, points, end, classes.quoted);
     } else {
       const char* from = p;
       replace_structure<CopyPiece>(o, from, p, todo, classes.quoted);
@@ -296,22 +298,23 @@ template <typename Classifier, void (*CopyPiece)(char*, const char*)>
 
 bool convert_blocks_plain(SourceStream& source, OutputStream& output, bool& in_quotes,
                           int& previous) {
-  return convert_blocks<BlockClassifier<classify_block_plain, link_bytes_plain>, copy_piece>(
-      source, output, in_quotes, previous);
+  return convert_blocks<BlockClassifier<classify_block_plain, link_bytes_plain>, lowest_bit,
+                        copy_piece>(source, output, in_quotes, previous);
 }
 
 #ifdef __SSE2__
 bool convert_blocks_sse2(SourceStream& source, OutputStream& output, bool& in_quotes,
                          int& previous) {
-  return convert_blocks<BlockClassifier<classify_block_sse2, link_bytes_sse2>, copy_piece>(
-      source, output, in_quotes, previous);
+  return convert_blocks<BlockClassifier<classify_block_sse2, link_bytes_sse2>, lowest_bit,
+                        copy_piece>(source, output, in_quotes, previous);
 }
 #endif
 
 #ifdef QUILLANTREX_AVX2_PATH
 [[QUILLANTREX_AVX2_TARGET]] bool convert_blocks_avx2(SourceStream& source, OutputStream& output,
                                                      bool& in_quotes, int& previous) {
-  return convert_blocks<Avx2Classifier, copy_piece_avx2>(source, output, in_quotes, previous);
+  return convert_blocks<Avx2Classifier, lowest_bit_avx2, copy_piece_avx2>(source, output, in_quotes,
+                                                                          previous);
 }
 #endif
 
