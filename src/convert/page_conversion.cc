@@ -228,6 +228,9 @@ template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
   const char* p = ahead.data();
   const char* const in_last = p + ahead.size() - (CLASS_BLOCK + BLOCK_SLACK);
   char* o = window.at;
+  // Where the window's bytes start and its room ends, for a link.
+  const char* const held_from = window.at - window.held;
+  const char* const room_end = window.at + window.room;
   // A link rewrites the page before the window's end.
   char* written_from = window.at;
   // Up to here any block fits; from here on it is asked what this one needs.
@@ -274,8 +277,8 @@ template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
             p,
             classify.link_classes(p - end, end, static_cast<std::size_t>(p - ahead.data()),
                                   classes),
-            ahead, o, window.held + static_cast<std::size_t>(o - window.at),
-            window.room - static_cast<std::size_t>(o - window.at));
+            ahead, o, static_cast<std::size_t>(o - held_from),
+            static_cast<std::size_t>(room_end - o));
         if (link.end != nullptr) {
           written_from = std::min(written_from, link.start);
           o = link.end;
