@@ -105,14 +105,15 @@ constexpr std::size_t WORST_BLOCK_ROOM =
 // The address whose "@" is at `at_sign`, with the link classes `links`
 // around it, written as a link at the page's end `at`, with `held` bytes of
 // the page before it and `room` free after it, where link_in_place() can.
-// `ahead` holds the "@" and what follows, and its bytes before the "@" are
-// all in the page too. The link's start is found in the export, which the
-// page holds as it is back to the stop but for quotes, rather than in the
-// page just written.
+// The export's bytes from `ahead_start` to `ahead_end` hold the "@" and
+// what follows, and those before the "@" are all in the page too. The link's start is found in the
+// export, which the page holds as it is back to the stop but for quotes, rather than in the page
+// just written.
 template <void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline LinkInPlace link_from_block(const char* at_sign,
                                                           const LinkClasses& links,
-                                                          std::string_view ahead, char* at,
+                                                          const char* ahead_start,
+                                                          const char* ahead_end, char* at,
                                                           std::size_t held, std::size_t room) {
   static_assert(SHORT_PREFIX == 64, "the link's classes look that far back");
   std::size_t prefix = NO_SHORT_PREFIX;
@@ -121,7 +122,7 @@ template <void (*CopyPiece)(char*, const char*)>
     // Past a quote, the page holds fewer bytes than the export.
     if (at_sign[-1 - static_cast<std::ptrdiff_t>(prefix)] == '"') prefix = NO_SHORT_PREFIX;
   } else if (!links.before_all) {
-    prefix = short_prefix_in_export(at_sign, static_cast<std::size_t>(at_sign - ahead.data()));
+    prefix = short_prefix_in_export(at_sign, static_cast<std::size_t>(at_sign - ahead_start));
   }
   const char* prefix_bytes = at_sign;
   if (prefix == NO_SHORT_PREFIX) {
@@ -133,7 +134,7 @@ template <void (*CopyPiece)(char*, const char*)>
   const char* const address = at_sign + 1;
   return link_in_place<CopyPiece>(
       at, prefix, prefix_bytes, room,
-      std::string_view(address, static_cast<std::size_t>(ahead.data() + ahead.size() - address)),
+      std::string_view(address, static_cast<std::size_t>(ahead_end - address)),
       links.after != 0 ? static_cast<std::size_t>(std::countr_zero(links.after))
                        : ADDRESS_NOT_SEEN);
 }
@@ -228,6 +229,7 @@ template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
   const char* p = ahead.data();
   const char* const in_last = p + ahead.size() - (CLASS_BLOCK + BLOCK_SLACK);
   char* o = window.at;
+  const char* const ahead_end = ahead.data() + ahead.size();
   // Where the window's bytes start and its room ends, for a link.
   const char* const held_from = window.at - window.held;
   const char* const room_end = window.at + window.room;
@@ -277,7 +279,7 @@ template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
             p,
             classify.link_classes(p - end, end, static_cast<std::size_t>(p - ahead.data()),
                                   classes),
-            ahead, o, static_cast<std::size_t>(o - held_from),
+            ahead.data(), ahead_end, o, static_cast<std::size_t>(o - held_from),
             static_cast<std::size_t>(room_end - o));
         if (link.end != nullptr) {
           written_from = std::min(written_from, link.start);
