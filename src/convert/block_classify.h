@@ -355,12 +355,13 @@ class Avx2Classifier {
       links.before_all = true;
     }
     const __m256i after = table(AFTER_LINK);
-    const __m256i near = load(at_sign + 1);
-    links.after = half_mask(_mm256_or_si256(in_set(near, after), _mm256_cmpeq_epi8(near, ctrl_z_)));
+    const __m256i first_half = load(at_sign + 1);
+    links.after = half_mask(
+        _mm256_or_si256(in_set(first_half, after), _mm256_cmpeq_epi8(first_half, ctrl_z_)));
     if (links.after == 0) {
-      const __m256i far = load(at_sign + 33);
-      links.after = std::uint64_t{half_mask(
-                        _mm256_or_si256(in_set(far, after), _mm256_cmpeq_epi8(far, ctrl_z_)))}
+      const __m256i second_half = load(at_sign + 33);
+      links.after = std::uint64_t{half_mask(_mm256_or_si256(
+                        in_set(second_half, after), _mm256_cmpeq_epi8(second_half, ctrl_z_)))}
                     << 32;
     }
     return links;
