@@ -130,6 +130,10 @@ const std::vector<Case> kRowsCellsAndQuotes = {
     {"CR before CR LF", "a\r\r\nb", "a\r</td>\n</tr>\n<tr>\n<td>b"},
     {"0xFF is a character", "\xFF;\xFF\n", "\xFF</td>\n<td>\xFF</td>\n</tr>\n"},
     {"Ctrl-Z ends the text", "a;b\x1A;c\nd\n", "a</td>\n<td>b"},
+    {"Ctrl-Z in quotes ends the text",
+     "\"a\x1A"
+     "b\";c",
+     "a"},
     {"NUL is a character", "a\0b"s, "a\0b"s},
     {"lone line break", "\n", "</td>\n</tr>\n"},
     {"ends with an empty quoted field", "a\n\"\"", "a</td>\n</tr>\n<tr>\n<td>"},
