@@ -302,6 +302,8 @@ class Avx2Classifier {
     const __m256i lf_lo = _mm256_cmpeq_epi8(load(block + 1), lf_);
     const __m256i lf_hi = _mm256_cmpeq_epi8(load(block + 33), lf_);
     const __m256i cr_lo = _mm256_cmpeq_epi8(lo, cr_), cr_hi = _mm256_cmpeq_epi8(hi, cr_);
+    const __m256i cr_alone_lo = _mm256_andnot_si256(lf_lo, cr_lo);
+    const __m256i cr_alone_hi = _mm256_andnot_si256(lf_hi, cr_hi);
     // ";", LF and the CR of a CR LF, in one mask: outside quotes each is a
     // structure byte, and inside them each but ";". Few blocks have one in
     // quotes; only those look for their ";".
@@ -312,10 +314,8 @@ class Avx2Classifier {
     const std::uint64_t at = avx2_bits(lo, hi, at_);
     // A CR alone and a Ctrl-Z are rare: one test tells whether the block has
     // either, and only then is each made a mask of its own.
-    const __m256i rare_lo =
-        _mm256_or_si256(_mm256_andnot_si256(lf_lo, cr_lo), _mm256_cmpeq_epi8(lo, ctrl_z_));
-    const __m256i rare_hi =
-        _mm256_or_si256(_mm256_andnot_si256(lf_hi, cr_hi), _mm256_cmpeq_epi8(hi, ctrl_z_));
+    const __m256i rare_lo = _mm256_or_si256(cr_alone_lo, _mm256_cmpeq_epi8(lo, ctrl_z_));
+    const __m256i rare_hi = _mm256_or_si256(cr_alone_hi, _mm256_cmpeq_epi8(hi, ctrl_z_));
     const __m128i product =
         _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(quotes)), ones_, 0);
     const std::uint64_t inside = static_cast<std::uint64_t>(_mm_cvtsi128_si64(product)) ^ quoted;
@@ -329,8 +329,7 @@ class Avx2Classifier {
     if (classes.by_context != 0) classes.structure &= ~(avx2_bits(lo, hi, semicolon_) & inside);
     const __m256i rare = _mm256_or_si256(rare_lo, rare_hi);
     if (!_mm256_testz_si256(rare, rare)) {
-      classes.by_context |=
-          avx2_mask(_mm256_andnot_si256(lf_lo, cr_lo), _mm256_andnot_si256(lf_hi, cr_hi));
+      classes.by_context |= avx2_mask(cr_alone_lo, cr_alone_hi);
       classes.leave |= avx2_bits(lo, hi, ctrl_z_);
     }
     return classes;
@@ -355,15 +354,9 @@ class Avx2Classifier {
       links.before_all = true;
     }
     const __m256i after = table(AFTER_LINK);
-    const __m256i first_half = load(at_sign + 1);
-    links.after = half_mask(
-        _mm256_or_si256(in_set(first_half, after), _mm256_cmpeq_epi8(first_half, ctrl_z_)));
-    if (links.after == 0) {
-      const __m256i second_half = load(at_sign + 33);
-      links.after = std::uint64_t{half_mask(_mm256_or_si256(
-                        in_set(second_half, after), _mm256_cmpeq_epi8(second_half, ctrl_z_)))}
-                    << 32;
-    }
+    links.after = half_mask(address_ends(load(at_sign + 1), after));
+    if (links.after == 0)
+      links.after = std::uint64_t{half_mask(address_ends(load(at_sign + 33), after))} << 32;
     return links;
   }
 
@@ -385,6 +378,10 @@ class Avx2Classifier {
   // 0xFF where the byte is in the set the table stands for.
   [[QUILLANTREX_AVX2_TARGET]] static __m256i in_set(__m256i bytes, __m256i table) {
     return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
+  }
+  // 0xFF where the byte can end an address: in AFTER_LINK's set, or Ctrl-Z.
+  [[QUILLANTREX_AVX2_TARGET]] __m256i address_ends(__m256i bytes, __m256i after) const {
+    return _mm256_or_si256(in_set(bytes, after), _mm256_cmpeq_epi8(bytes, ctrl_z_));
   }
 
   __m256i quote_, semicolon_, lf_, cr_, at_, ctrl_z_, breaks_;

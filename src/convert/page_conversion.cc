@@ -106,9 +106,9 @@ constexpr std::size_t WORST_BLOCK_ROOM =
 // around it, written as a link at the page's end `at`, with `held` bytes of
 // the page before it and `room` free after it, where link_in_place() can.
 // The export's bytes from `ahead_start` to `ahead_end` hold the "@" and
-// what follows, and those before the "@" are all in the page too. The link's start is found in the
-// export, which the page holds as it is back to the stop but for quotes, rather than in the page
-// just written.
+// what follows, and those before the "@" are all in the page too. The
+// link's start is found in the export, which the page holds as it is back
+// to the stop but for quotes, rather than in the page just written.
 template <void (*CopyPiece)(char*, const char*)>
 [[gnu::always_inline]] inline LinkInPlace link_from_block(const char* at_sign,
                                                           const LinkClasses& links,
@@ -187,8 +187,7 @@ template <bool ByQuote, std::size_t (*LowestBit)(std::uint64_t),
   char* shifted = o + CLASS_BLOCK;
   while (todo != 0) {
     const auto at = static_cast<std::ptrdiff_t>(LowestBit(todo));
-    const std::size_t byte = static_cast<unsigned char>(block[at]);
-    const Replacement& r = table[byte * 2 + (ByQuote ? (quoted >> at) & 1 : 0)];
+    const Replacement& r = table[replacement_index(block[at], ByQuote && ((quoted >> at) & 1))];
     CopyPiece(shifted - CLASS_BLOCK + at, r.data());
     shifted += static_cast<signed char>(r[GROWTH_AT]);
     // The gap after it, written over what the text's piece put past it.
@@ -227,9 +226,9 @@ template <typename Classifier, std::size_t (*LowestBit)(std::uint64_t),
   if (window.at == nullptr) return false;
 
   const char* p = ahead.data();
-  const char* const in_last = p + ahead.size() - (CLASS_BLOCK + BLOCK_SLACK);
-  char* o = window.at;
   const char* const ahead_end = ahead.data() + ahead.size();
+  const char* const in_last = ahead_end - (CLASS_BLOCK + BLOCK_SLACK);
+  char* o = window.at;
   // Where the window's bytes start and its room ends, for a link.
   const char* const held_from = window.at - window.held;
   const char* const room_end = window.at + window.room;
