@@ -153,6 +153,19 @@ std::string link(const std::string& address) {
   return "<a href=\"mailto:" + address + "\">" + address + "</a>";
 }
 
+// An address whose link starts after a ";" `n` bytes before its "@", and
+// one whose terminator stands `n` bytes after it.
+Case stop_back(std::size_t n) {
+  const std::string address = std::string(n - 1, 'n') + "@x";
+  return {"a stop " + std::to_string(n) + " bytes back", ";" + address + ";",
+          "</td>\n<td>" + link(address) + "</td>\n<td>"};
+}
+Case terminator_on(std::size_t n) {
+  const std::string address = "a@" + std::string(n - 1, 'b');
+  return {"a terminator " + std::to_string(n) + " bytes on", address + ";",
+          link(address) + "</td>\n<td>"};
+}
+
 const std::vector<Case> kMailLinks = {
     {"the typical export", "Nom;Adresse\nJean Dupont;abcd@ex.fr\n",
      "Nom</td>\n<td>Adresse</td>\n</tr>\n<tr>\n<td>Jean Dupont</td>\n"
@@ -200,24 +213,16 @@ const std::vector<Case> kMailLinks = {
      link("a@" + std::string(70, 'b')) + "</td>\n<td>"},
     // A link's classes look 32 bytes back from the "@" and 32 on, then 64:
     // the stop or the terminator just within each and just past it.
-    {"a stop 32 bytes back", ";" + std::string(31, 'n') + "@x;",
-     "</td>\n<td>" + link(std::string(31, 'n') + "@x") + "</td>\n<td>"},
-    {"a stop 33 bytes back", ";" + std::string(32, 'n') + "@x;",
-     "</td>\n<td>" + link(std::string(32, 'n') + "@x") + "</td>\n<td>"},
-    {"a terminator 32 bytes on", "a@" + std::string(31, 'b') + ";",
-     link("a@" + std::string(31, 'b')) + "</td>\n<td>"},
-    {"a terminator 33 bytes on", "a@" + std::string(32, 'b') + ";",
-     link("a@" + std::string(32, 'b')) + "</td>\n<td>"},
-    {"a stop 64 bytes back", ";" + std::string(63, 'n') + "@x;",
-     "</td>\n<td>" + link(std::string(63, 'n') + "@x") + "</td>\n<td>"},
-    {"a stop 65 bytes back", ";" + std::string(64, 'n') + "@x;",
-     "</td>\n<td>" + link(std::string(64, 'n') + "@x") + "</td>\n<td>"},
+    stop_back(32),
+    stop_back(33),
+    terminator_on(32),
+    terminator_on(33),
+    stop_back(64),
+    stop_back(65),
     {"a quote 64 bytes back", "\"a\"" + std::string(63, 'n') + "@x;",
      link("a" + std::string(63, 'n') + "@x") + "</td>\n<td>"},
-    {"a terminator 64 bytes on", "a@" + std::string(63, 'b') + ";",
-     link("a@" + std::string(63, 'b')) + "</td>\n<td>"},
-    {"a terminator 65 bytes on", "a@" + std::string(64, 'b') + ";",
-     link("a@" + std::string(64, 'b')) + "</td>\n<td>"},
+    terminator_on(64),
+    terminator_on(65),
     {"address longer than the buffers", "n;" + kLongAddress + "\nz",
      "n</td>\n<td>" + link(kLongAddress) + "<br></td>\n</tr>\n<tr>\n<td>z"},
 };
